@@ -1,0 +1,14 @@
+#include "app/main.h"
+
+namespace qlr {
+
+void TForm1::ShowProgressWindow() {
+    if (!f_progress) f_progress = std::make_unique<Tf_progress>(platform_, window_.get());
+    f_progress->Show();
+}
+
+void TForm1::CloseProgressWindow() {
+    if (f_progress) f_progress->Close();
+}
+
+}  // namespace qlr

@@ -1,0 +1,21 @@
+// Program entry: the platform starts up (COM, GUI, sandbox root), then the
+// main window is created and the message loop runs until the run pass ends it.
+
+#include "app/main.h"
+
+namespace {
+int RunTovanel(qlr::Platform& platform) {
+    qlr::TForm1 form(platform);
+    form.FormCreate();
+    platform.RunMessageLoop();
+    return 0;
+}
+}  // namespace
+
+#ifdef _WIN32
+#include "platform/win32/Win32Platform.h"
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return qlr::win32::Win32Main(RunTovanel); }
+#else
+#include "platform/sandbox/SandboxPlatform.h"
+int main(int argc, char** argv) { return qlr::sandbox::SandboxMain(argc, argv, RunTovanel); }
+#endif

@@ -1,0 +1,109 @@
+#pragma once
+// The main window: owner of the run's state, its controls and its log.
+// Every operation of the run is a method here, defined in the folder of
+// its subsystem (app, update, install, launch).
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "ui/Controls.h"
+#include "ui/Progress.h"
+
+namespace qlr {
+
+class TForm1 {
+public:
+    explicit TForm1(Platform& platform);
+    ~TForm1();
+
+    // ---- the window and its controls ----
+    static constexpr Bounds DesignBounds{20, 211, 1246, 715};
+    static constexpr int OffScreenLeft = -2000;
+    Bounds WindowBounds = DesignBounds;
+    std::string Caption = "QLR Updater";
+
+    TFileListBox FL;
+    TEdit Edit1, Edit2, Edit3, Edit4, Edit5, Edit6, Edit7, Edit8, Edit9, Edit10, Edit11;
+    TMemo Memo1, Memo2, Memo3, Memo4;
+    TTimer Timer1;
+    std::vector<std::unique_ptr<TLabel>> Labels;
+
+    // ---- run state ----
+    bool ProgramStarted = false;
+    std::string HaveVersion;
+    std::string ChosenProgram;
+    std::string ProgramFolder;
+    std::int32_t ExpectedBytes = 0;
+    std::int32_t ExpectedFiles = 0;
+    std::int32_t BytesRead = 0;
+    int UpdaterVersion = 0;
+    std::unique_ptr<Tf_progress> f_progress;
+
+    // ---- start-up (app/StartUp.cpp) ----
+    void FormCreate();
+    void WriteVersionLine();
+    bool FoundationPresent();
+
+    // ---- run pass (app/RunPass.cpp) ----
+    void Timer1Timer();
+    std::string CurrentUserName();
+    void ReadOptions(std::string& schoolName, std::string& smsid);
+    std::string LogFileName();
+
+    // ---- run log (app/RunLog.cpp) ----
+    void AddLogLine(const std::string& text);
+    void AppendLogText(const std::string& text);
+    void RepaintLog();
+    // Throws RunError when the file cannot be written.
+    void SaveLog(const std::string& fileName);
+
+    // ---- updates (update/) ----
+    void DownloadFile(const std::string& url, const std::string& localPath);
+    bool UnpackPackage(const std::string& packagePath);
+    void CheckForUpdates(const std::string& schoolName, const std::string& smsid);
+
+    // ---- installation (install/) ----
+    bool InstallFoundation();
+    std::string ReadFirebirdInstance();
+    void CopyOneFile(const std::string& source, const std::string& target);
+    bool DeleteFolderTree(const std::string& folder);
+    void MakeSuiteShortcuts();
+    void MakeShortcut(const std::string& target, int shortcutLocation);
+
+    // ---- launch (launch/) ----
+    void FindHighestProgram();
+    bool StartChosenProgram();
+    bool StartProcess(const std::string& commandLine);
+    bool StartProcessAndWait(const std::string& commandLine);
+
+    // ---- progress window (ui/) ----
+    void ShowProgressWindow();
+    void CloseProgressWindow();
+
+    Platform& platform() { return platform_; }
+    NativeWindow* NativeForm() { return window_.get(); }
+
+private:
+    void CreateNativeWindow();
+    Platform& platform_;
+    std::unique_ptr<NativeWindow> window_;
+};
+
+// Fixed places of the suite.
+namespace paths {
+inline constexpr const char* DataFolder = "C:\\TSLData\\QLR";
+inline constexpr const char* StartupProgram = "C:\\TSLData\\QLR\\Tovanel.exe";
+inline constexpr const char* SchoolDatabase = "C:\\SchoolData\\mydata.ib";
+inline constexpr const char* ProgramFolder = "C:\\Program Files\\Tessaly\\Quillory";
+}  // namespace paths
+
+}  // namespace qlr
+
+namespace qlr {
+// All lines of a small text file (options); CR LF, LF and CR all end a line.
+// Throws RunError when the file cannot be opened.
+std::vector<std::string> ReadTextLines(Platform& platform, const std::string& file);
+}  // namespace qlr

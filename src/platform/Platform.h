@@ -1,0 +1,195 @@
+#pragma once
+// The one door between the core and the operating system. The core is
+// plain C++20; everything that touches files, processes, the registry, the
+// network, the shell or the GUI goes through here. Paths are Windows paths
+// ("C:\x\y"), 8-bit ANSI, on both implementations. Member names avoid the
+// Win32 A/W macros (CreateFile, ReplaceFile, CreateProcess).
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace qlr {
+
+// An error a step cannot handle; what() is the system's own message text.
+class RunError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct Bounds {
+    int left = 0, top = 0, width = 0, height = 0;
+};
+
+// ---- files ---------------------------------------------------------------
+
+class FileStream {
+public:
+    virtual ~FileStream() = default;
+    // Bytes read; 0 at the end of the file or on a failed read.
+    virtual std::size_t Read(void* buffer, std::size_t count) = 0;
+    // Bytes written; fewer than count when the write failed.
+    virtual std::size_t Write(const void* buffer, std::size_t count) = 0;
+    virtual std::int64_t Size() = 0;
+    virtual std::int64_t Position() = 0;
+    virtual bool Seek(std::int64_t position) = 0;
+};
+
+// ---- processes -----------------------------------------------------------
+
+class Process {
+public:
+    virtual ~Process() = default;
+    // Exit code as GetExitCodeProcess reports it: 259 while running.
+    virtual std::uint32_t ExitCode() = 0;
+    // True once the process itself has ended, whatever its exit code.
+    virtual bool HasEnded() = 0;
+};
+
+// ---- registry ------------------------------------------------------------
+
+enum class RegistryRoot { CurrentUser, LocalMachine };
+
+struct RegistryValue {
+    enum class Kind { Missing, String, Other };
+    Kind kind = Kind::Missing;
+    std::string text;  // for String (REG_SZ, or REG_EXPAND_SZ unexpanded)
+};
+
+class RegistryKey {
+public:
+    virtual ~RegistryKey() = default;
+    virtual RegistryValue ReadValue(const std::string& name) = 0;
+    virtual bool WriteString(const std::string& name, const std::string& value) = 0;
+    // Opens a subkey with full access; creates it when create is true.
+    virtual std::unique_ptr<RegistryKey> OpenSubKey(const std::string& path, bool create) = 0;
+};
+
+// ---- HTTP ----------------------------------------------------------------
+
+struct HttpRead {
+    std::size_t count = 0;  // 0: end of body, or failure when failed is set
+    bool failed = false;
+};
+
+class HttpResponse {
+public:
+    virtual ~HttpResponse() = default;
+    virtual HttpRead Read(char* buffer, std::size_t count) = 0;
+    // Content-Length the server announced, when it announced one.
+    virtual std::optional<std::int64_t> AnnouncedLength() = 0;
+};
+
+class HttpSession {
+public:
+    virtual ~HttpSession() = default;
+    // A plain GET, never from a cache; nullptr when the URL cannot be opened.
+    virtual std::unique_ptr<HttpResponse> OpenUrl(const std::string& url) = 0;
+};
+
+// ---- shell links ---------------------------------------------------------
+
+class ShellLink {
+public:
+    virtual ~ShellLink() = default;
+    virtual void SetPath(const std::string& target) = 0;
+    virtual bool Save(const std::string& linkPath) = 0;
+};
+
+// ---- GUI -----------------------------------------------------------------
+
+enum class ControlKind { Label, Edit, Memo, FileList };
+
+// A native window or control that mirrors a control's state, when one exists.
+class NativeControl {
+public:
+    virtual ~NativeControl() = default;
+    virtual void SetText(const std::string& text) = 0;
+    virtual void SetItems(const std::vector<std::string>& items) { (void)items; }
+    virtual void SetBounds(const Bounds& bounds) = 0;
+    // Redraw now, not at the next paint message.
+    virtual void Repaint() = 0;
+};
+
+class NativeWindow : public NativeControl {
+public:
+    virtual std::unique_ptr<NativeControl> AddControl(ControlKind kind, const Bounds& bounds,
+                                                      const std::string& text) = 0;
+    virtual void Show() = 0;
+    virtual void Hide() = 0;
+};
+
+// ---- the platform --------------------------------------------------------
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // Files and folders
+    virtual bool MakeFolder(const std::string& path) = 0;  // one level
+    virtual bool FolderExists(const std::string& path) = 0;
+    virtual bool FileExists(const std::string& path) = 0;  // a file, not a folder
+    virtual bool RemoveFile(const std::string& path) = 0;
+    virtual bool CopyFileOver(const std::string& from, const std::string& to) = 0;
+    // Moves from over to; a running executable at to is renamed aside first.
+    virtual bool MoveOver(const std::string& from, const std::string& to) = 0;
+    // Whole tree, for good (no recycle bin). True when the shell reports success.
+    virtual bool DeleteFolderTree(const std::string& path) = 0;
+    // nullptr when the file cannot be opened / created.
+    virtual std::unique_ptr<FileStream> OpenForRead(const std::string& path) = 0;
+    // Created new or truncated, read/write, not shared.
+    virtual std::unique_ptr<FileStream> CreateNewFile(const std::string& path) = 0;
+    // Appends in one write, safe against other processes appending too.
+    virtual bool AppendToFile(const std::string& path, const std::string& text) = 0;
+
+    // Current folder and listing
+    virtual bool SetCurrentFolder(const std::string& path) = 0;
+    virtual std::string CurrentFolder() = 0;  // no trailing backslash
+    // Ordinary files (not folders, hidden or system files) of the current
+    // folder whose names match mask by the system's wildcard rules; unsorted.
+    virtual std::vector<std::string> ListFiles(const std::string& mask) = 0;
+
+    // Processes: CreateProcessA with no application name, flags 0x220,
+    // inherited environment and current folder. nullptr when refused.
+    virtual std::unique_ptr<Process> SpawnProcess(const std::string& commandLine) = 0;
+
+    // Identity and time
+    // GetUserNameA into a buffer of bufferSize characters (null included);
+    // the returned count, null included, or nullopt when the call failed.
+    virtual std::optional<std::string> UserName(std::uint32_t bufferSize) = 0;
+    virtual std::string OwnPath() = 0;
+    virtual std::string CommandLine() = 0;  // as GetCommandLineA gives it
+    // Short date, a blank, long time; the time left out at exactly midnight.
+    virtual std::string LocalDateTimeText() = 0;
+
+    // Registry, 32-bit view, full access. nullptr when the key cannot be opened.
+    virtual std::unique_ptr<RegistryKey> OpenRegistryKey(RegistryRoot root, const std::string& path,
+                                                         bool create) = 0;
+
+    // HTTP with the system's proxy settings. nullptr when the layer cannot start.
+    virtual std::unique_ptr<HttpSession> OpenInternet(const std::string& agent) = 0;
+
+    // Shell link object; throws RunError when it cannot be created.
+    virtual std::unique_ptr<ShellLink> CreateShellLink() = 0;
+
+    // GUI and message loop. CreateMainWindow returns nullptr when headless.
+    virtual std::unique_ptr<NativeWindow> CreateMainWindow(const Bounds& bounds,
+                                                           const std::string& caption) = 0;
+    virtual void StartTimer(unsigned intervalMs, std::function<void()> onTick) = 0;
+    virtual void StopTimer() = 0;
+    virtual void RunMessageLoop() = 0;  // until Terminate
+    virtual void ProcessMessages() = 0;  // what is queued, then return
+    virtual void Terminate() = 0;
+    virtual bool Terminated() = 0;
+    virtual void Sleep(unsigned ms) = 0;
+
+    // Where a person will find a report when the run log itself cannot be saved.
+    virtual void ReportFailure(const std::string& text) = 0;
+};
+
+}  // namespace qlr
