@@ -114,6 +114,19 @@ public:
     virtual void SetBounds(const Bounds& bounds) = 0;
     // Redraw now, not at the next paint message.
     virtual void Repaint() = 0;
+    // The OS handle (an HWND on Windows), for windows that it owns.
+    virtual void* Handle() { return nullptr; }
+};
+
+class Tf_progress;
+
+// The progress window's own native window; it attaches peers to the
+// model's panel and gauge and paints them.
+class NativeProgressWindow {
+public:
+    virtual ~NativeProgressWindow() = default;
+    virtual void Show() = 0;  // not modal; drawn before returning
+    virtual void Hide() = 0;
 };
 
 class NativeWindow : public NativeControl {
@@ -187,6 +200,15 @@ public:
     virtual void Terminate() = 0;
     virtual bool Terminated() = 0;
     virtual void Sleep(unsigned ms) = 0;
+
+    // The progress window over model, owned by owner; nullptr when headless.
+    virtual std::unique_ptr<NativeProgressWindow> CreateProgressWindow(NativeWindow* owner, Tf_progress& model) {
+        (void)owner;
+        (void)model;
+        return nullptr;
+    }
+    // Each piece of text as it is added to the run log, line breaks included.
+    virtual void EchoLogText(const std::string& appended) { (void)appended; }
 
     // Where a person will find a report when the run log itself cannot be saved.
     virtual void ReportFailure(const std::string& text) = 0;

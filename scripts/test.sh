@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# All tests on a fresh machine: install what is missing, build both targets,
+# run the native tests (sanitizers on), then the Windows tests under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+jobs=${QLR_JOBS:-2}
+
+cmake --preset native >/dev/null
+cmake --build --preset native -j"$jobs"
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j"$jobs"
+
+status=0
+ctest --preset native -j"$jobs" || status=1
+ctest --preset windows || status=1
+exit $status

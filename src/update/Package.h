@@ -1,0 +1,81 @@
+#pragma once
+// The package format: a signed 32-bit little-endian file count, then per
+// entry a name length, the name, the inflated size and one zlib stream.
+// No magic, no index: a stream's compressed length is found by inflating it.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace qlr {
+
+// A file this short is a message the server sent instead of a package.
+inline constexpr std::int64_t kMaxServerMessageSize = 500;
+inline constexpr std::int32_t kMaxPackageEntries = 100;
+
+struct PackageEntry {
+    std::string name;
+    std::int32_t size = 0;  // inflated length; may be 0, which no stream can be read for
+};
+
+// Reads one package front to back through a bounded buffer. Whatever the
+// inflater reads ahead of a stream's end stays in the buffer, so the next
+// header starts right after the Adler-32 trailer.
+class PackageReader {
+public:
+    // packageName is used in the damaged-package message.
+    PackageReader(FileStream& file, std::string packageName);
+
+    std::int64_t FileSize() const { return fileSize_; }
+    std::int32_t ReadCount();
+    // Throws the damaged-package error on a truncated or out-of-range header.
+    PackageEntry ReadEntryHeader();
+    // Inflates one stream of exactly size bytes, handing the bytes to write
+    // piece by piece; write returns false when it could not store them
+    // ("Stream write error"). Returns the stream's compressed length.
+    // size 0: "Invalid stream operation"; corrupt data: "error"; a stream
+    // that ends early, runs long or is cut off by the end of the file: damaged.
+    std::int64_t InflateEntry(std::int32_t size, const std::function<bool(const char*, std::size_t)>& write);
+
+    // The message for a package that cannot be read as one.
+    static std::string DamagedMessage(const std::string& packageName);
+
+private:
+    [[noreturn]] void Damaged() const;
+    bool Fill();  // more bytes into the buffer; false at the end of the file
+    void ReadExact(void* target, std::size_t count);
+    std::int32_t ReadInt32();
+    std::int64_t Remaining() const { return fileSize_ - consumed_; }
+
+    FileStream& file_;
+    std::string packageName_;
+    std::int64_t fileSize_ = 0;
+    std::int64_t consumed_ = 0;  // bytes of the package taken from the buffer
+    std::vector<unsigned char> buffer_;
+    std::size_t begin_ = 0, end_ = 0;
+};
+
+// Writes packages in the format PackageReader reads, one entry streamed at a time.
+class PackageWriter {
+public:
+    // count is written first and must match the number of AddEntry calls.
+    PackageWriter(FileStream& out, std::int32_t count);
+    // read fills up to n bytes and returns the count, 0 at the end; exactly
+    // size bytes must come. Throws RunError when it does not or a write fails.
+    void AddEntry(const std::string& name, std::int32_t size,
+                  const std::function<std::size_t(char*, std::size_t)>& read);
+    // Pads the package past the server-message size; returns its length.
+    std::int64_t Finish();
+
+private:
+    void Put(const void* data, std::size_t count);
+    void PutInt32(std::int32_t value);
+    FileStream& out_;
+    std::int64_t written_ = 0;
+};
+
+}  // namespace qlr

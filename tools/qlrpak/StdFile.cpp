@@ -1,0 +1,72 @@
+#include "StdFile.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace qlr::pak {
+
+namespace {
+int SeekTo(std::FILE* file, std::int64_t position, int whence) {
+#ifdef _WIN32
+    return _fseeki64(file, position, whence);
+#else
+    return fseeko(file, static_cast<off_t>(position), whence);
+#endif
+}
+std::int64_t Tell(std::FILE* file) {
+#ifdef _WIN32
+    return _ftelli64(file);
+#else
+    return static_cast<std::int64_t>(ftello(file));
+#endif
+}
+}  // namespace
+
+std::unique_ptr<StdFile> StdFile::Open(const std::filesystem::path& path, const char* mode) {
+#ifdef _WIN32
+    std::wstring wmode(mode, mode + std::char_traits<char>::length(mode));
+    std::FILE* file = _wfopen(path.c_str(), wmode.c_str());
+#else
+    std::FILE* file = std::fopen(path.c_str(), mode);
+#endif
+    if (!file) return nullptr;
+    return std::unique_ptr<StdFile>(new StdFile(file));
+}
+
+StdFile::~StdFile() { Close(); }
+
+bool StdFile::Close() {
+    if (!file_) return true;
+    bool ok = std::fclose(file_) == 0;
+    file_ = nullptr;
+    return ok;
+}
+
+std::size_t StdFile::Read(void* buffer, std::size_t count) { return std::fread(buffer, 1, count, file_); }
+
+std::size_t StdFile::Write(const void* buffer, std::size_t count) { return std::fwrite(buffer, 1, count, file_); }
+
+std::int64_t StdFile::Size() {
+    std::int64_t here = Tell(file_);
+    if (SeekTo(file_, 0, SEEK_END) != 0) return -1;
+    std::int64_t size = Tell(file_);
+    SeekTo(file_, here, SEEK_SET);
+    return size;
+}
+
+std::int64_t StdFile::Position() { return Tell(file_); }
+
+bool StdFile::Seek(std::int64_t position) { return SeekTo(file_, position, SEEK_SET) == 0; }
+
+bool ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to) {
+#ifdef _WIN32
+    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+#else
+    std::error_code error;
+    std::filesystem::rename(from, to, error);
+    return !error;
+#endif
+}
+
+}  // namespace qlr::pak
