@@ -248,6 +248,10 @@ TEST_F(InstallAbort, NoPackageOnTheServerIsAnInvalidPackage) {
     EXPECT_EQ(section[section.size() - 2].rfind("Gauge = ", 0), 0u) << log;
     EXPECT_TRUE(section[section.size() - 2].ends_with("... FAILED 8")) << log;
     EXPECT_EQ(section.back(), kLoadFailed.back());
+    // The server's page is what the error box shows: the last text of the log.
+    const auto end = log.find("----------------- End ----------------------\r\n\r\n");
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_NE(log.find("Not Found", end), std::string::npos) << log;
     EXPECT_TRUE(machine.StandinRuns().empty());
 }
 

@@ -8,6 +8,7 @@
 
 #include "install_LnkReader.h"
 #include "platform/sandbox/LnkFile.h"
+#include "windows/install_LinkReader.h"
 
 namespace qlr::testing {
 namespace {
@@ -80,6 +81,24 @@ TEST_F(LnkFileTest, LayoutIsAnAnsiLinkWithLocationOnly) {
     EXPECT_EQ(U32At(bytes, bytes.size() - 4), 0u);
     const std::uint32_t basePathOffset = U32At(bytes, 0x4C + 16);
     EXPECT_EQ(bytes.substr(0x4C + basePathOffset, target.size() + 1), target + '\0');
+}
+
+// The reader the Windows tests use on the shell's own links must agree with lnkinfo.
+TEST_F(LnkFileTest, WindowsTestsReaderAgreesWithLnkinfo) {
+    const std::string target = "c:\\Program Files\\Tessaly\\Quillory\\Tovanel.exe";
+    std::string plain = sandbox::ShellLinkFileBytes(target);
+    // The same link with an (empty) item-id list before its LinkInfo, as the shell writes one.
+    std::string withIdList = plain;
+    withIdList[20] = static_cast<char>(withIdList[20] | 0x01);
+    withIdList.insert(0x4C, std::string("\x02\x00\x00\x00", 4));
+    for (const std::string* bytes : {&plain, &withIdList}) {
+        const fs::path path = folder_ / "check.lnk";
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << *bytes;
+        EXPECT_EQ(LinkLocalPath(*bytes), target);
+        EXPECT_EQ(LnkInfoLocalPath(path), target);
+    }
+    EXPECT_EQ(LinkLocalPath(plain.substr(0, 0x60)), std::nullopt);
+    EXPECT_EQ(LinkLocalPath("not a link"), std::nullopt);
 }
 
 }  // namespace

@@ -69,6 +69,22 @@ TEST(SandboxMainTest, BadArgumentsAndMissingRootsAreRefused) {
     }
 }
 
+TEST(SandboxMainTest, VerboseRunEchoesTheRunLog) {
+    testing::SandboxMachine machine;
+    const std::string env = std::string("QLR_SANDBOX_FAST=1 QLR_UPDATE_BASE_URL=") + testing::kUnreachableServer;
+    Outcome quiet = RunTovanel("--root " + machine.Root().string(), env);
+    EXPECT_EQ(quiet.code, 0);
+    EXPECT_EQ(quiet.output, "");  // not a terminal, not asked for
+
+    Outcome run = RunTovanel("--root " + machine.Root().string() + " --verbose", env);
+    EXPECT_EQ(run.code, 0);
+    // Started from outside drive_c the program is on Z: and logs as Bootstrap.
+    std::string log = machine.Read("C:\\Temp\\QLR\\InstallLog Bootstrap.txt");
+    for (auto at = log.find("\r\n"); at != std::string::npos; at = log.find("\r\n", at)) log.erase(at, 1);
+    EXPECT_EQ(run.output.rfind("Updater Version 11, ", 0), 0u) << run.output;
+    EXPECT_NE(run.output.find(log), std::string::npos) << run.output;
+}
+
 TEST(SandboxMainTest, InitMakesAFreshMachineForTheUser) {
     testing::SandboxMachine machine("Head Office");
     for (const char* folder : {"C:\\windows\\system32", "C:\\Program Files", "C:\\users\\Head Office\\Desktop",

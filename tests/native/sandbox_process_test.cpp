@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "SandboxMachine.h"
+#include "platform/sandbox/SandboxPlatform.h"
 #include "platform/sandbox/SandboxProcess.h"
 
 namespace qlr::sandbox {
@@ -129,6 +130,31 @@ TEST_F(SandboxProcessTest, ExitCodeIsStillActiveUntilTheProcessEnds) {
     EXPECT_EQ(process->ExitCode(), 7u);
     EXPECT_EQ(process->ExitCode(), 7u);  // kept once reaped
     EXPECT_TRUE(process->HasEnded());
+}
+
+TEST_F(SandboxProcessTest, EndBySignalIsAnEndToo) {
+    machine_.MakeFolders("C:\\Tools");
+    fs::copy_file("/bin/sh", machine_.Host("C:\\Tools\\sh.exe"));
+    // The shell splits the script at ${IFS}: the blanks of a command line would end the argument.
+    auto process = machine_.platform().SpawnProcess("C:\\Tools\\sh.exe -c kill${IFS}-9${IFS}$$");
+    ASSERT_TRUE(process);
+    ASSERT_TRUE(WaitForEnd(*process));
+    EXPECT_NE(process->ExitCode(), 259u);
+    EXPECT_NE(process->ExitCode(), 0u);
+}
+
+TEST_F(SandboxProcessTest, ProgramsFindTheRootGivenRelativeToAnotherFolder) {
+    machine_.PlaceStandin("C:\\Work\\probe.exe");
+    const fs::path before = fs::current_path();
+    fs::current_path(machine_.Root().parent_path());
+    auto platform = CreateSandboxPlatform({machine_.Root().filename().string(), false});
+    fs::current_path(before);
+    ASSERT_TRUE(platform->SetCurrentFolder("C:\\Work"));
+    auto process = platform->SpawnProcess("probe");
+    ASSERT_TRUE(process);
+    ASSERT_TRUE(WaitForEnd(*process));
+    EXPECT_EQ(process->ExitCode(), 0u);
+    EXPECT_EQ(machine_.StandinRuns(1), std::vector<std::string>{"C:\\Work\\probe.exe | probe | C:\\Work"});
 }
 
 TEST_F(SandboxProcessTest, RunningExecutableCanBeReplaced) {

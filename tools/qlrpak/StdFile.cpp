@@ -59,7 +59,7 @@ std::int64_t StdFile::Position() { return Tell(file_); }
 
 bool StdFile::Seek(std::int64_t position) { return SeekTo(file_, position, SEEK_SET) == 0; }
 
-bool ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to) {
+bool MoveFileOver(const std::filesystem::path& from, const std::filesystem::path& to) {
 #ifdef _WIN32
     return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 #else

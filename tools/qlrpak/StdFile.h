@@ -28,6 +28,6 @@ private:
 };
 
 // Renames from over to, replacing to when it exists.
-bool ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to);
+bool MoveFileOver(const std::filesystem::path& from, const std::filesystem::path& to);
 
 }  // namespace qlr::pak

@@ -128,7 +128,7 @@ int Create(const std::vector<std::string>& args) {
         }
         std::int64_t length = writer.Finish();
         if (!file->Close()) throw RunError("cannot write " + temporary.string());
-        if (!qlr::pak::ReplaceFile(temporary, out)) throw RunError("cannot replace " + out.string());
+        if (!qlr::pak::MoveFileOver(temporary, out)) throw RunError("cannot replace " + out.string());
         std::cout << out.string() << ": " << sources.size() << " files, " << length << " bytes\n";
         return 0;
     } catch (const std::exception& error) {
@@ -210,7 +210,7 @@ int Extract(const std::string& path, const fs::path& dir) {
                 return out->Write(data, n) == n;
             });
             if (!out->Close()) throw RunError("Stream write error");
-            if (!qlr::pak::ReplaceFile(temporary, *target)) throw RunError("cannot replace " + target->string());
+            if (!qlr::pak::MoveFileOver(temporary, *target)) throw RunError("cannot replace " + target->string());
         } catch (const std::exception& error) {
             std::error_code ignored;
             fs::remove(temporary, ignored);

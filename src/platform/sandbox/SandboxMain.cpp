@@ -2,16 +2,13 @@
 // machine, or run the program on one.
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 
-#include "platform/sandbox/PathMapper.h"
 #include "platform/sandbox/SandboxPlatform.h"
 
 namespace qlr::sandbox {
@@ -36,8 +33,9 @@ Options:
                 Start Menu and Start Menu\Programs under C:\users\USER, and
                 the "Shell Folders" registry values that name them. Existing
                 folders and values are kept. Prints what it made.
-  --verbose     print the saved run log when the run ends (also done when
-                standard output is a terminal)
+  --verbose     print the run log as it is written even when standard
+                output is not a terminal (on a terminal it always is, with a
+                progress bar in place of the progress window)
   --help        this text
 
 The role comes from the program's own path, as on Windows. A copy placed in
@@ -87,19 +85,6 @@ bool ValidUserName(const std::string& name) {
     for (unsigned char c : name)
         if (c < 0x20 || std::strchr("\\/:*?\"<>|", c)) return false;
     return true;
-}
-
-// Prints the role logs saved since the run began.
-void EchoRunLogs(const std::string& root, std::time_t since) {
-    const PathMapper mapper(root);
-    for (const char* role : {"Startup", "Setup", "Bootstrap"}) {
-        const std::string file = std::string("C:\\Temp\\QLR\\InstallLog ") + role + ".txt";
-        auto host = mapper.ToHost(file);
-        struct stat info;
-        if (!host || stat(host->c_str(), &info) != 0 || info.st_mtime < since) continue;
-        std::ifstream in(*host, std::ios::binary);
-        std::cout << "---- " << file << " ----\n" << in.rdbuf() << "\n" << std::flush;
-    }
 }
 
 }  // namespace
@@ -182,10 +167,7 @@ int SandboxMain(int argc, char** argv, int (*run)(Platform&)) {
             return 2;
         }
         auto platform = CreateSandboxPlatform(options);
-        const std::time_t started = std::time(nullptr);
-        const int code = run(*platform);
-        if (options.verbose || isatty(STDOUT_FILENO)) EchoRunLogs(options.root, started);
-        return code;
+        return run(*platform);
     } catch (const std::exception& error) {
         std::cerr << "tovanel: " << error.what() << "\n";
         return 1;

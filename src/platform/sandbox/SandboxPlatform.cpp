@@ -23,6 +23,7 @@
 #include "platform/sandbox/PathMapper.h"
 #include "platform/sandbox/RegistryFile.h"
 #include "platform/sandbox/SandboxProcess.h"
+#include "platform/sandbox/TerminalProgress.h"
 #include "platform/sandbox/UniqueFd.h"
 #include "platform/sandbox/Wildcard.h"
 
@@ -117,7 +118,10 @@ private:
 class SandboxPlatform : public Platform {
 public:
     explicit SandboxPlatform(const SandboxOptions& options)
-        : root_(AbsoluteRoot(options.root)), mapper_(root_), loop_(FastMode()) {}
+        : root_(AbsoluteRoot(options.root)),
+          mapper_(root_),
+          loop_(FastMode()),
+          console_(TerminalConsole::ForStandardOutput(options.verbose)) {}
 
     // ---- files ---------------------------------------------------------
 
@@ -330,6 +334,12 @@ public:
     bool Terminated() override { return loop_.Terminated(); }
     void Sleep(unsigned ms) override { loop_.Sleep(ms); }
 
+    // The screen is the terminal: the progress bar and the run log as it grows.
+    std::unique_ptr<NativeProgressWindow> CreateProgressWindow(NativeWindow*, Tf_progress& model) override {
+        return console_->CreateProgressWindow(model);
+    }
+    void EchoLogText(const std::string& appended) override { console_->EchoLogText(appended); }
+
     void ReportFailure(const std::string& text) override {
         const std::string line = text.empty() || text.back() == '\n' ? text : text + "\n";
         UniqueFd fd(::open((root_ + "/failure-report.txt").c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
@@ -378,6 +388,7 @@ private:
     std::string root_;
     PathMapper mapper_;
     MessageLoop loop_;
+    std::unique_ptr<TerminalConsole> console_;
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <objbase.h>
 
 #include "platform/win32/ComShellLink.h"
+#include "platform/win32/ProgressWindowWin32.h"
 #include "platform/win32/Win32Files.h"
 #include "platform/win32/Win32Gui.h"
 #include "platform/win32/Win32Process.h"
@@ -90,6 +91,9 @@ public:
 
     std::unique_ptr<NativeWindow> CreateMainWindow(const Bounds& bounds, const std::string& caption) override {
         return pump_.CreateMainWindow(bounds, caption);
+    }
+    std::unique_ptr<NativeProgressWindow> CreateProgressWindow(NativeWindow* owner, Tf_progress& model) override {
+        return win32::CreateProgressWindow(owner ? static_cast<HWND>(owner->Handle()) : nullptr, model);
     }
     void StartTimer(unsigned intervalMs, std::function<void()> onTick) override {
         pump_.StartTimer(intervalMs, std::move(onTick));

@@ -1,0 +1,152 @@
+#!/usr/bin/env bash
+# The main job: a fresh machine installed and updated from the bundled update
+# server, once on a fresh Wine prefix (the real Tovanel.exe) and once on a
+# fresh sandbox machine (the native tovanel).
+#
+#   1. The maker publishes Foundation.pak and QLR6-38.pak (built with qlrpak).
+#   2. A setup copy started from a folder named SETUP installs the foundation
+#      (folders, database server, blank school database), the newest version
+#      and the shortcuts, and starts the application.
+#   3. The maker publishes QLR6-39.pak.
+#   4. The desktop shortcut's target (the Program Files copy) starts and hands
+#      over; the Startup copy starts the installed version at once and
+#      downloads 6-39 for the next start.
+#   5. The shortcut once more: 6-39 starts, nothing to do.
+# Then it prints the saved logs, the check-ins the server saw and the
+# programs that were started (every outside program is a `standin`).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top=$PWD
+[ -n "${QLR_DEMO_READY:-}" ] || scripts/install-deps.sh
+# Wine needs a display for the GUI program: a virtual one when there is none.
+if [ -z "${DISPLAY:-}" ]; then
+  QLR_DEMO_READY=1 exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
+fi
+jobs=${QLR_JOBS:-2}
+targets_native=(tovanel standin qlrpak qlr-server)
+cmake --preset native >/dev/null
+cmake --build --preset native -j"$jobs" --target "${targets_native[@]}" >/dev/null
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j"$jobs" --target tovanel standin >/dev/null
+native=$top/build/native/bin
+windows=$top/build/windows/bin
+demo=$top/build/demo
+rm -rf "$demo"
+mkdir -p "$demo"
+
+say() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
+show() {  # a Windows text file, CR LF shown as line ends
+  local file=$1
+  if [ -f "$file" ]; then printf -- '--- %s\n' "${file#$demo/}"; tr -d '\r' <"$file"; printf '\n'; fi
+}
+
+# publish SERVERDIR PROGRAM STANDIN NAME...: package files for one platform
+publish() {
+  local server=$1 program=$2 standin=$3; shift 3
+  mkdir -p "$server/updates"
+  printf 'blank school database\n%.0s' {1..40} >"$server/blank.ib"
+  for name in "$@"; do
+    case $name in
+      Foundation)
+        "$native/qlrpak" create "$server/updates/Foundation.pak" \
+          "C:\\TSLData\\QLR\\Tovanel.exe=$program" \
+          "C:\\Program Files\\Tessaly\\Quillory\\Tovanel.exe=$program" \
+          "C:\\TSLData\\QLR\\Shifter.exe=$standin" \
+          "c:\\temp\\QLR\\Firebird\\Firebird-2.1.1.17910-0_Win32.exe=$standin" \
+          "C:\\temp\\QLR\\SchoolData\\mydata.ib=$server/blank.ib" >/dev/null ;;
+      *)
+        "$native/qlrpak" create "$server/updates/$name.pak" "C:\\TSLData\\QLR\\$name.exe=$standin" >/dev/null ;;
+    esac
+  done
+}
+
+# start_server SERVERDIR: prints the base address
+start_server() {
+  local server=$1
+  "$native/qlr-server" --root "$server" --port 0 >"$server/server.out" 2>&1 &
+  echo $! >"$server/server.pid"
+  for _ in $(seq 100); do
+    if grep -q 'listening on' "$server/server.out"; then
+      sed -n 's/.*listening on \(http[^ ]*\).*/\1/p' "$server/server.out" | head -1
+      return
+    fi
+    sleep 0.1
+  done
+  echo "qlr-server did not start" >&2; exit 1
+}
+# wait_newer FILE MARKER: the handed-over copy runs on its own; wait for its log
+wait_newer() {
+  for _ in $(seq 300); do
+    [ "$1" -nt "$2" ] && { sleep 0.5; return; }
+    sleep 0.1
+  done
+  echo "no fresh $1" >&2
+}
+servers=()
+cleanup() { for s in "${servers[@]}"; do kill "$(cat "$s/server.pid")" 2>/dev/null || true; done; }
+trap cleanup EXIT
+
+report() {  # DRIVE_C SERVERDIR
+  local c=$1 server=$2
+  say "Saved run logs"
+  for role in Setup Bootstrap Startup; do show "$c/Temp/QLR/InstallLog $role.txt"; done
+  say "Check-ins the update server saw"
+  cat "$server/checkins.log"
+  say "Programs that were started (own path | command line | current folder)"
+  tr -d '\r' <"$c/standin-runs.txt"
+  say "Shortcuts"
+  for link in "$c"/users/*/Desktop/*.lnk "$c"/users/*/"Start Menu"/*.lnk; do
+    [ -f "$link" ] && printf '%s -> %s\n' "${link#$c/}" "$(lnkinfo "$link" | sed -n 's/^[[:space:]]*Local path[[:space:]]*: //p')"
+  done
+  true
+}
+
+# ---------------------------------------------------------------- sandbox
+sandbox_demo() {
+  say "Sandbox: a fresh machine"
+  local root=$demo/sandbox server=$demo/server-native url
+  "$native/tovanel" --root "$root" --init pupil-office
+  publish "$server" "$native/tovanel" "$native/standin" Foundation QLR6-38
+  url=$(start_server "$server"); servers+=("$server")
+  export QLR_UPDATE_BASE_URL=$url QLR_SANDBOX_ROOT=$root
+  local c=$root/drive_c
+  mkdir -p "$c/Downloads/QLR SETUP"
+  cp "$native/tovanel" "$c/Downloads/QLR SETUP/Tovanel.exe"
+  say "Sandbox: setup copy C:\\Downloads\\QLR SETUP\\Tovanel.exe"
+  "$c/Downloads/QLR SETUP/Tovanel.exe"
+  publish "$server" "$native/tovanel" "$native/standin" QLR6-39
+  local target
+  target=$(lnkinfo "$c/users/pupil-office/Desktop/Tovanel.lnk" | sed -n 's/^[[:space:]]*Local path[[:space:]]*: //p')
+  say "Sandbox: the desktop shortcut starts $target (twice)"
+  for _ in 1 2; do
+    touch "$demo/marker"; sleep 1
+    "$c/Program Files/Tessaly/Quillory/Tovanel.exe"
+    wait_newer "$c/Temp/QLR/InstallLog Startup.txt" "$demo/marker"
+  done
+  unset QLR_SANDBOX_ROOT
+  report "$c" "$server"
+}
+
+# ---------------------------------------------------------------- Wine
+wine_demo() {
+  say "Wine: a fresh 32-bit prefix"
+  local server=$demo/server-windows url
+  export WINEPREFIX=$demo/wineprefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+  wineboot -i >/dev/null 2>&1; wineserver -w
+  publish "$server" "$windows/Tovanel.exe" "$windows/standin.exe" Foundation QLR6-38
+  url=$(start_server "$server"); servers+=("$server")
+  export QLR_UPDATE_BASE_URL=$url
+  local c=$WINEPREFIX/drive_c
+  mkdir -p "$c/Downloads/QLR SETUP"
+  cp "$windows/Tovanel.exe" "$c/Downloads/QLR SETUP/Tovanel.exe"
+  say "Wine: setup copy C:\\Downloads\\QLR SETUP\\Tovanel.exe"
+  wine 'C:\Downloads\QLR SETUP\Tovanel.exe'; wineserver -w
+  publish "$server" "$windows/Tovanel.exe" "$windows/standin.exe" QLR6-39
+  say "Wine: the desktop shortcut starts C:\\Program Files\\Tessaly\\Quillory\\Tovanel.exe (twice)"
+  wine 'C:\Program Files\Tessaly\Quillory\Tovanel.exe'; wineserver -w
+  wine 'C:\Program Files\Tessaly\Quillory\Tovanel.exe'; wineserver -w
+  report "$c" "$server"
+}
+
+sandbox_demo
+wine_demo
