@@ -11,14 +11,14 @@ bool EndsWithLineBreak(const std::string& text) {
 
 void TForm1::AddLogLine(const std::string& text) {
     const std::string& log = Memo3.Text();
-    if (log.empty() || EndsWithLineBreak(log))
-        Memo3.SetText(log + text + "\r\n");
-    else
-        Memo3.SetText(log + "\r\n" + text);
+    const std::string added = log.empty() || EndsWithLineBreak(log) ? text + "\r\n" : "\r\n" + text;
+    Memo3.SetText(log + added);
+    platform_.EchoLogText(added);
 }
 
 void TForm1::AppendLogText(const std::string& text) {
     Memo3.SetText(NormalizeLineBreaks(Memo3.Text() + text));
+    platform_.EchoLogText(NormalizeLineBreaks(text));
 }
 
 void TForm1::RepaintLog() { Memo3.Repaint(); }

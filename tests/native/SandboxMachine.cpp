@@ -163,13 +163,16 @@ void SandboxMachine::PlaceFoundation() {
 }
 
 SandboxMachine::RunResult SandboxMachine::Run(const std::string& windowsPath,
-                                              const std::vector<std::string>& environment) {
+                                              const std::vector<std::string>& environment,
+                                              const std::vector<std::string>& arguments) {
     std::vector<std::string> env = {"QLR_SANDBOX_ROOT=" + root_.string(), "QLR_SANDBOX_FAST=1",
                                     std::string("QLR_UPDATE_BASE_URL=") + kUnreachableServer};
     env.insert(env.end(), environment.begin(), environment.end());  // later entries win
     const fs::path output = root_ / "run-output.txt";
     RunResult result;
-    result.exitCode = RunAndWait({Host(windowsPath).string()}, env, output, std::chrono::seconds(120));
+    std::vector<std::string> argv = {Host(windowsPath).string()};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    result.exitCode = RunAndWait(argv, env, output, std::chrono::seconds(120));
     result.output = ReadWhole(output);
     return result;
 }

@@ -44,7 +44,8 @@ public:
         std::string output;  // standard output and error
     };
     // Runs the copy at windowsPath and waits for it; extra "NAME=VALUE" environment entries.
-    RunResult Run(const std::string& windowsPath, const std::vector<std::string>& environment = {});
+    RunResult Run(const std::string& windowsPath, const std::vector<std::string>& environment = {},
+                  const std::vector<std::string>& arguments = {});
 
     // The saved run log of a role ("Startup", "Setup", "Bootstrap"), bytes as written.
     std::string Log(const std::string& role) const;

@@ -1,6 +1,7 @@
 // Whole runs from each role on a sandbox machine, read back as a user would:
 // the saved run logs byte for byte and the programs that were started.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -83,10 +84,11 @@ TEST_F(RunControl, StartupWithFoundationStartsTheApplicationAtOnceAndSavesItsLog
     ExpectLog(machine.Log("Startup"), Joined({StartUpLines("Tovanel.exe"), EarlyLaunchLines(), PassHead(kDataCopy),
                                               UnreachableServerPass()},
                                              "Cannot open URL: " + kListUrl));
-    EXPECT_EQ(machine.StandinRuns(2), (std::vector<std::string>{
-                                          "C:\\TSLData\\QLR\\QLR6-38.exe | C:\\TSLData\\QLR\\QLR6-38.exe QLR | C:\\TSLData\\QLR",
-                                          "C:\\TSLData\\QLR\\Shifter.exe | C:\\TSLData\\QLR\\Shifter.exe | C:\\TSLData\\QLR",
-                                      }));
+    // Both run at the same time; either may record first.
+    EXPECT_THAT(machine.StandinRuns(2),
+                ::testing::UnorderedElementsAre(
+                    "C:\\TSLData\\QLR\\QLR6-38.exe | C:\\TSLData\\QLR\\QLR6-38.exe QLR | C:\\TSLData\\QLR",
+                    "C:\\TSLData\\QLR\\Shifter.exe | C:\\TSLData\\QLR\\Shifter.exe | C:\\TSLData\\QLR"));
     EXPECT_FALSE(machine.HasLog("Setup"));
     EXPECT_FALSE(machine.HasLog("Bootstrap"));
 }
@@ -174,6 +176,18 @@ TEST_F(RunControl, OptionsFileThatCannotBeReadEndsTheLogWithTheError) {
                              "Cannot open file c:\\TSLData\\office\\QLR\\Options.txt";
     ASSERT_GE(log.size(), tail.size());
     EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
+}
+
+TEST_F(RunControl, VerboseRunEchoesEveryLogLineAndQuietRunPrintsNothing) {
+    machine.PlaceFoundation();
+    auto quiet = machine.Run(kDataCopy);
+    EXPECT_EQ(quiet.output, "");
+    auto verbose = machine.Run(kDataCopy, {}, {"--verbose"});
+    EXPECT_EQ(verbose.exitCode, 0) << verbose.output;
+    for (const auto& line : CrLfLines(machine.Log("Startup"))) {
+        if (line.rfind("Updater Version", 0) == 0) continue;  // its time moves on between runs
+        EXPECT_NE(verbose.output.find(line), std::string::npos) << "not echoed: " << line;
+    }
 }
 
 TEST_F(RunControl, LogThatCannotBeSavedIsReportedAndTheRunStillEnds) {

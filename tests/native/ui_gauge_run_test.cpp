@@ -99,17 +99,6 @@ TEST_F(GaugeAcrossSteps, ShowThenCloseHidesButKeepsTheWindow) {
     EXPECT_EQ(form.f_progress.get(), window);  // the one instance
 }
 
-TEST_F(GaugeAcrossSteps, EarlyStartedApplicationMeansNoWindowAndNoGaugeLines) {
-    form.ProgramStarted = true;
-    form.ExpectedBytes = 1000;
-    http.replies[kUrl] = {NoiseBytes(400, 3)};
-    form.DownloadFile(kUrl, kLocal);
-    form.ExpectedFiles = 10;
-    machine.Write(kLocal, Package(2));
-    EXPECT_TRUE(form.UnpackPackage(kLocal));
-    EXPECT_FALSE(form.f_progress);
-    EXPECT_TRUE(GaugeLines().empty());
-}
 
 }  // namespace
 }  // namespace qlr::testing

@@ -90,61 +90,7 @@ TEST_F(GaugeTest, PaintShowsBorderFillWhiteRestAndCentredPercentage) {
     }
 }
 
-TEST(ProgressWindowModel, LaidOutAsDesigned) {
-    Tf_progress form;
-    EXPECT_EQ(Tf_progress::Placement.left, 771);
-    EXPECT_EQ(Tf_progress::Placement.top, 268);
-    EXPECT_EQ(Tf_progress::Placement.width, 277);
-    EXPECT_EQ(Tf_progress::Placement.height, 82);
-    EXPECT_EQ(form.Caption, "Installing QLR");
-    EXPECT_EQ(form.Font, (TFont{"MS Sans Serif", 11, 0, clWindowText, DEFAULT_CHARSET_ID}));
 
-    const TGradedPanel& panel = form.GradedPanel1;
-    EXPECT_EQ(panel.Left, 0);
-    EXPECT_EQ(panel.Top, 0);
-    EXPECT_EQ(panel.Width, 277);
-    EXPECT_EQ(panel.Height, 82);
-    EXPECT_EQ(panel.BevelWidth, 5);
-    EXPECT_EQ(panel.Color, 0x00B3FFFFu);
-    EXPECT_EQ(panel.Color2(), 0x009B9BFFu);
-    EXPECT_TRUE(panel.Diagonal());
-    EXPECT_EQ(panel.BevelHighLight(), 0x00FFFF80u);
-    EXPECT_EQ(panel.BevelLowLight(), 0x00FF8000u);
-    EXPECT_EQ(panel.ShadowShift(), 0);
-    EXPECT_TRUE(panel.Caption.empty());
-    EXPECT_FALSE(panel.OnClick);
-
-    EXPECT_EQ(form.Gauge1.Progress(), 0);
-    EXPECT_EQ(form.Gauge1.Placement.left, 32);
-    EXPECT_EQ(form.Gauge1.Placement.top, 48);
-    EXPECT_EQ(form.Gauge1.Placement.width, 225);
-    EXPECT_EQ(form.Gauge1.Placement.height, 25);
-    EXPECT_EQ(form.Gauge1.Font.Name, "MS Sans Serif");
-
-    EXPECT_EQ(form.Label1.Caption, "Progress");
-    EXPECT_EQ(form.Label1.Placement.left, 32);
-    EXPECT_EQ(form.Label1.Placement.top, 32);
-    EXPECT_TRUE(form.Label1.Transparent);
-    EXPECT_EQ(form.Label2.Caption, "Installing Quillory");
-    EXPECT_EQ(form.Label2.Placement.left, 1);
-    EXPECT_EQ(form.Label2.Placement.width, 275);
-    EXPECT_EQ(form.Label2.Font, (TFont{"Arial", 16, fsBold, clWindowText, ANSI_CHARSET_ID}));
-    EXPECT_TRUE(form.Label2.Centered);
-    EXPECT_TRUE(form.Label2.Transparent);
-}
-
-TEST(ProgressWindowModel, LabelsDrawCentredOrLeftWithoutBackground) {
-    Tf_progress form;
-    RecordingCanvas canvas;
-    form.Label2.Paint(canvas);
-    form.Label1.Paint(canvas);
-    ASSERT_EQ(canvas.Texts().size(), 2u);
-    EXPECT_EQ(canvas.Texts()[0].x, (275 - 6 * 19) / 2);
-    EXPECT_EQ(canvas.Texts()[0].fontName, "Arial");
-    EXPECT_TRUE(canvas.Texts()[0].clearBrush);
-    EXPECT_EQ(canvas.Texts()[1].x, 0);
-    for (const auto& r : canvas.Records()) EXPECT_NE(r.op, RecordingCanvas::Op::FillRect);
-}
 
 struct WindowPeer : NativeProgressWindow {
     std::vector<std::string>* calls;

@@ -15,8 +15,10 @@ TestHttpServer::TestHttpServer(std::map<std::string, std::string> bodies) : bodi
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = 0;
     int length = sizeof address;
-    if (listener_ == INVALID_SOCKET || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener_, 16) != 0 || ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    if (listener_ == INVALID_SOCKET ||
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener_, 16) != 0 ||
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
         throw std::runtime_error("test server cannot listen");
     port_ = ntohs(address.sin_port);
     thread_ = std::thread([this] { Serve(); });
@@ -62,9 +64,10 @@ void TestHttpServer::Answer(SOCKET client) {
     }
     const auto found = bodies_.find(target.substr(0, target.find('?')));
     const std::string body = found == bodies_.end() ? "Not found" : found->second;
-    const std::string response = std::string(found == bodies_.end() ? "HTTP/1.0 404 Not Found" : "HTTP/1.0 200 OK") +
-                                 "\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
-                                 std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    const std::string response =
+        std::string(found == bodies_.end() ? "HTTP/1.0 404 Not Found" : "HTTP/1.0 200 OK") +
+        "\r\nContent-Type: application/octet-stream\r\nContent-Length: " + std::to_string(body.size()) +
+        "\r\nConnection: close\r\n\r\n" + body;
     for (std::size_t sent = 0; sent < response.size();) {
         const int n = ::send(client, response.data() + sent, static_cast<int>(response.size() - sent), 0);
         if (n <= 0) return;

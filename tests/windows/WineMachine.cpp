@@ -58,7 +58,7 @@ ScopedEnvironment::~ScopedEnvironment() {
 // ---- files -----------------------------------------------------------------
 
 void MakeFolders(const std::string& path) {
-    for (std::size_t at = path.find('\\', 3); ; at = path.find('\\', at + 1)) {
+    for (std::size_t at = path.find('\\', 3);; at = path.find('\\', at + 1)) {
         ::CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
         if (at == std::string::npos) break;
     }
@@ -86,8 +86,8 @@ void RemoveTree(const std::string& path) {
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
     MakeFolders(Parent(path));
-    UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                    nullptr));
+    UniqueHandle file(
+        ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(file) << "cannot create " << path;
     DWORD done = 0;
     ASSERT_TRUE(::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr));
@@ -121,8 +121,7 @@ bool RunningUnderWine() {
 std::string RegistryText(HKEY root, const std::string& key, const std::string& value) {
     char buffer[1024] = {};
     DWORD size = sizeof buffer - 1;
-    if (::RegGetValueA(root, key.c_str(), value.c_str(), RRF_RT_REG_SZ, nullptr, buffer,
-                       &size) != ERROR_SUCCESS)
+    if (::RegGetValueA(root, key.c_str(), value.c_str(), RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS)
         return std::string();
     return buffer;
 }

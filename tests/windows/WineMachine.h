@@ -56,8 +56,8 @@ private:
 };
 
 // File helpers, plain Win32, independent of the code under test.
-void MakeFolders(const std::string& path);  // every level
-void RemoveTree(const std::string& path);   // a file or a whole folder
+void MakeFolders(const std::string& path);                           // every level
+void RemoveTree(const std::string& path);                            // a file or a whole folder
 void WriteBytes(const std::string& path, const std::string& bytes);  // makes the folders
 std::optional<std::string> ReadBytes(const std::string& path);
 bool PathExists(const std::string& path);

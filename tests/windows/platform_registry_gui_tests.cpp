@@ -82,7 +82,9 @@ TEST_F(PlatformRegistry, ValuesReadAsStringOtherOrMissingByTheirType) {
     for (const Case& c : cases) {
         const RegistryValue value = key->ReadValue(c.name);
         EXPECT_EQ(value.kind, c.kind) << c.name;
-        if (c.kind == RegistryValue::Kind::String) EXPECT_EQ(value.text, c.text) << c.name;
+        if (c.kind == RegistryValue::Kind::String) {
+            EXPECT_EQ(value.text, c.text) << c.name;
+        }
     }
 }
 
@@ -163,10 +165,14 @@ TEST_F(PlatformWindow, ControlsAreRealChildWindowsOfTheirKindAtTheirPlaces) {
         ::MapWindowPoints(nullptr, Main(), reinterpret_cast<POINT*>(&place), 2);
         EXPECT_EQ(place.left, c.bounds.left) << c.className;
         EXPECT_EQ(place.top, c.bounds.top) << c.className;
-        if (c.bounds.width > 0) EXPECT_EQ(place.right - place.left, c.bounds.width) << c.className;
-        else EXPECT_GT(place.right - place.left, 0) << "a label is as wide as its caption";
+        if (c.bounds.width > 0) {
+            EXPECT_EQ(place.right - place.left, c.bounds.width) << c.className;
+        } else {
+            EXPECT_GT(place.right - place.left, 0) << "a label is as wide as its caption";
+        }
         LOGFONTA font{};
-        ASSERT_NE(::GetObjectA(reinterpret_cast<HFONT>(::SendMessageA(hwnd, WM_GETFONT, 0, 0)), sizeof font, &font), 0);
+        ASSERT_NE(
+            ::GetObjectA(reinterpret_cast<HFONT>(::SendMessageA(hwnd, WM_GETFONT, 0, 0)), sizeof font, &font), 0);
         EXPECT_EQ(font.lfHeight, -11) << c.className;
         EXPECT_STREQ(font.lfFaceName, "MS Sans Serif") << c.className;
     }

@@ -22,27 +22,26 @@ std::string Joined(const std::vector<std::string>& lines) {
     return text;
 }
 
-// The first line's date and time follow the user's locale; the rest is exact.
-void ExpectLog(const std::string& file, const std::vector<std::string>& linesAfterVersion) {
-    const auto bytes = ReadBytes(file);
-    ASSERT_TRUE(bytes) << file << " was not saved";
-    const auto end = bytes->find("\r\n");
-    ASSERT_NE(end, std::string::npos) << *bytes;
-    const std::string versionLine = bytes->substr(0, end);
-    EXPECT_TRUE(std::regex_match(versionLine, std::regex(R"(Updater Version 11, \d[\d./-]*\d( [\d:]+( [AP]M)?)? Tovanel\.exe)")))
-        << versionLine;
-    EXPECT_EQ(bytes->substr(end + 2), Joined(linesAfterVersion)) << file;
-}
-
 const std::vector<std::string> kStartUpLines = {
     "Deleteing 6-36 files",
     "Extracting this application name",
     "Checking if this is secondary startup",
 };
 
-std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
+// Every log begins with the version line, whose date and time follow the
+// user's locale, and the start-up lines; the rest is exact.
+void ExpectLog(const std::string& file, const std::vector<std::string>& linesAfterStartUp) {
+    std::vector<std::string> linesAfterVersion = kStartUpLines;
+    linesAfterVersion.insert(linesAfterVersion.end(), linesAfterStartUp.begin(), linesAfterStartUp.end());
+    const auto bytes = ReadBytes(file);
+    ASSERT_TRUE(bytes) << file << " was not saved";
+    const auto end = bytes->find("\r\n");
+    ASSERT_NE(end, std::string::npos) << *bytes;
+    const std::string versionLine = bytes->substr(0, end);
+    EXPECT_TRUE(std::regex_match(
+        versionLine, std::regex(R"(Updater Version 11, \d[\d./-]*\d( [\d:]+( [AP]M)?)? Tovanel\.exe)")))
+        << versionLine;
+    EXPECT_EQ(bytes->substr(end + 2), Joined(linesAfterVersion)) << file;
 }
 
 class RunControl : public WineMachine {
@@ -59,7 +58,8 @@ TEST_F(RunControl, BootstrapHandsOverToTheDataFolderCopyWhichStartsTheApplicatio
     PlaceStandin(std::string(kDataFolder) + "\\QLR6-38.exe");
     PlaceStandin(kShifter);
     WriteBytes("C:\\SchoolData\\mydata.ib", "");
-    TestHttpServer server(std::map<std::string, std::string>{{"/qlr/index.php", "Programs on offer\r\nQLR6-38.pak 3 MB\r\n"}});
+    TestHttpServer server(
+        std::map<std::string, std::string>{{"/qlr/index.php", "Programs on offer\r\nQLR6-38.pak 3 MB\r\n"}});
     ScopedEnvironment url("QLR_UPDATE_BASE_URL", (server.BaseUrl() + "qlr/").c_str());
     ScopedEnvironment noProxy("http_proxy", nullptr);
 
@@ -73,53 +73,53 @@ TEST_F(RunControl, BootstrapHandsOverToTheDataFolderCopyWhichStartsTheApplicatio
                                  std::string(kDataFolder) + "\\QLR6-38.exe QLR", kDataFolder},
                                 {kShifter, kShifter, kDataFolder},
                             }));
-    ExpectLog(kBootstrapLog, Concat(kStartUpLines, {
-                                                       "Going to part 2",
-                                                       "Making TSLData Directories",
-                                                       "Directories exist",
-                                                       "This app name is: " + kBootstrap + " 11",
-                                                       "Transfer to: " + kStartup,
-                                                       "",
-                                                       "----------------- End ----------------------",
-                                                       "",
-                                                   }));
+    ExpectLog(kBootstrapLog, {
+                                 "Going to part 2",
+                                 "Making TSLData Directories",
+                                 "Directories exist",
+                                 "This app name is: " + kBootstrap + " 11",
+                                 "Transfer to: " + kStartup,
+                                 "",
+                                 "----------------- End ----------------------",
+                                 "",
+                             });
 
     const std::string user = UserName();
     const char* shellFolders = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
     const std::string desktop = RegistryText(HKEY_CURRENT_USER, shellFolders, "Desktop");
     const std::string startMenu = RegistryText(HKEY_CURRENT_USER, shellFolders, "Start Menu");
     ExpectLog(kStartupLog,
-              Concat(kStartUpLines, {
-                                        "Foundation loaded.  Starting Existing Program",
-                                        "TSL pdir = C:\\TSLData\\QLR",
-                                        "pdir = C:\\TSLData\\QLR",
-                                        "prog = QLR6-38.exe",
-                                        "Found QLR6-38",
-                                        "User Dir: c:\\TSLData\\" + user + "\\QLR\\Options.txt",
-                                        "StartProg Prog: QLR6-38.exe",
-                                        "StartProg Dir: C:\\TSLData\\QLR",
-                                        "Adding parameter",
-                                        "App Name = TOVANEL.EXE",
-                                        "App is TN/QLR.   pdir = C:\\TSLData\\QLR  prog = C:\\TSLData\\QLR\\QLR6-38.exe QLR",
-                                        "StartProg Starting: C:\\TSLData\\QLR\\QLR6-38.exe QLR",
-                                        "Going to part 2",
-                                        "Making TSLData Directories",
-                                        "Directories exist",
-                                        "This app name is: " + kStartup + " 11",
-                                        "------------- Start Pt 2 --------------",
-                                        "Foundation already loaded",
-                                        "Accessing cloud",
-                                        "Have: 6-38   Available from cloud: 6-38",
-                                        "Nothing to do",
-                                        "Creating Shortcuts",
-                                        "Created Shortcut for " + desktop + "\\Tovanel.lnk",
-                                        "Created Shortcut in Desktop",
-                                        "Created Shortcut for " + startMenu + "\\Tovanel.lnk",
-                                        "Created Shortcut in Start Menu",
-                                        "",
-                                        "----------------- End ----------------------",
-                                        "",
-                                    }));
+              {
+                  "Foundation loaded.  Starting Existing Program",
+                  "TSL pdir = C:\\TSLData\\QLR",
+                  "pdir = C:\\TSLData\\QLR",
+                  "prog = QLR6-38.exe",
+                  "Found QLR6-38",
+                  "User Dir: c:\\TSLData\\" + user + "\\QLR\\Options.txt",
+                  "StartProg Prog: QLR6-38.exe",
+                  "StartProg Dir: C:\\TSLData\\QLR",
+                  "Adding parameter",
+                  "App Name = TOVANEL.EXE",
+                  "App is TN/QLR.   pdir = C:\\TSLData\\QLR  prog = C:\\TSLData\\QLR\\QLR6-38.exe QLR",
+                  "StartProg Starting: C:\\TSLData\\QLR\\QLR6-38.exe QLR",
+                  "Going to part 2",
+                  "Making TSLData Directories",
+                  "Directories exist",
+                  "This app name is: " + kStartup + " 11",
+                  "------------- Start Pt 2 --------------",
+                  "Foundation already loaded",
+                  "Accessing cloud",
+                  "Have: 6-38   Available from cloud: 6-38",
+                  "Nothing to do",
+                  "Creating Shortcuts",
+                  "Created Shortcut for " + desktop + "\\Tovanel.lnk",
+                  "Created Shortcut in Desktop",
+                  "Created Shortcut for " + startMenu + "\\Tovanel.lnk",
+                  "Created Shortcut in Start Menu",
+                  "",
+                  "----------------- End ----------------------",
+                  "",
+              });
     EXPECT_EQ(server.Requests(), std::vector<std::string>{"/qlr/index.php?School=x&SMSID=x&USER=" + user});
 }
 
@@ -134,18 +134,17 @@ TEST_F(RunControl, BootstrapWithoutDataFolderCopyStartsOnlyShifterAndRemovesObso
     EXPECT_TRUE(WaitForAllEnded());
 
     EXPECT_EQ(runs, (std::vector<StandinRun>{{kShifter, kShifter, kProgramFolder}}));
-    ExpectLog(kBootstrapLog,
-              Concat(kStartUpLines, {
-                                        "Going to part 2",
-                                        "Making TSLData Directories",
-                                        "Directories exist",
-                                        "This app name is: " + kBootstrap + " 11",
-                                        "Transfer to: " + kStartup,
-                                        "Trying to start transfer to TSLData but " + kStartup + " file does not exist",
-                                        "",
-                                        "----------------- End ----------------------",
-                                        "",
-                                    }));
+    ExpectLog(kBootstrapLog, {
+                                 "Going to part 2",
+                                 "Making TSLData Directories",
+                                 "Directories exist",
+                                 "This app name is: " + kBootstrap + " 11",
+                                 "Transfer to: " + kStartup,
+                                 "Trying to start transfer to TSLData but " + kStartup + " file does not exist",
+                                 "",
+                                 "----------------- End ----------------------",
+                                 "",
+                             });
     for (const char* version : {"6-36", "6-37", "6-38"})
         EXPECT_FALSE(PathExists(std::string(kProgramFolder) + "\\QLR" + version + ".exe")) << version;
     EXPECT_TRUE(PathExists(std::string(kProgramFolder) + "\\QLR6-39.exe"));

@@ -58,7 +58,8 @@ private:
 };
 
 std::unique_ptr<FileStream> Open(const std::string& path, DWORD access, DWORD disposition) {
-    UniqueHandle file(::CreateFileA(path.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle file(
+        ::CreateFileA(path.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return nullptr;
     return std::make_unique<HandleStream>(std::move(file));
 }

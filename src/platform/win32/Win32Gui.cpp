@@ -196,12 +196,13 @@ void MessagePump::MainWindowGone(HWND window) {
 void MessagePump::StartTimer(unsigned intervalMs, std::function<void()> onTick) {
     if (!timerWindow_) {
         RegisterOnce(kTimerClass, TimerProc, nullptr);
-        timerWindow_.reset(::CreateWindowExA(0, kTimerClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, Instance(),
-                                             this));
+        timerWindow_.reset(
+            ::CreateWindowExA(0, kTimerClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, Instance(), this));
         if (!timerWindow_) throw RunError("Cannot create the timer window");
     }
     onTick_ = std::move(onTick);
-    if (!::SetTimer(timerWindow_.get(), kTimerId, intervalMs, nullptr)) throw RunError("Not enough timers available");
+    if (!::SetTimer(timerWindow_.get(), kTimerId, intervalMs, nullptr))
+        throw RunError("Not enough timers available");
 }
 
 void MessagePump::StopTimer() {

@@ -79,7 +79,8 @@ public:
         return FormatLocal(now, !midnight);
     }
 
-    std::unique_ptr<RegistryKey> OpenRegistryKey(RegistryRoot root, const std::string& path, bool create) override {
+    std::unique_ptr<RegistryKey> OpenRegistryKey(RegistryRoot root, const std::string& path,
+                                                 bool create) override {
         return OpenKey(root, path, create);
     }
 

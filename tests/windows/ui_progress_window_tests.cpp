@@ -1,8 +1,9 @@
-// The progress window of the real Tovanel.exe during whole runs, seen from
-// outside as a user sees it: found on the screen, measured, and its pixels
-// read back while the database server installer keeps the run waiting.
-// With QLR_PROGRESS_SHOT set to a file name, the window and a margin of
-// desktop around it are saved there as a bitmap.
+// The progress window on the screen. Whole runs of the real Tovanel.exe are
+// watched from outside as a user sees them: the window found, measured, and
+// its pixels read back while the database server installer keeps the run
+// waiting. With QLR_PROGRESS_SHOT set to a file name, the window and a
+// margin of desktop around it are saved there as a bitmap. A window made in
+// this process shows the bar and the pressed look.
 
 #include <zlib.h>
 
@@ -13,6 +14,7 @@
 #include "TestHttpServer.h"
 #include "WineMachine.h"
 #include "platform/win32/ProgressWindowWin32.h"
+#include "ui/Progress.h"
 
 namespace qlr::testing {
 namespace {
@@ -41,6 +43,17 @@ std::string Package(const std::vector<std::pair<std::string, std::string>>& entr
     return out;
 }
 
+// Bytes that do not compress.
+std::string Noise(std::size_t count) {
+    std::string out(count, '\0');
+    std::uint32_t state = 12345;
+    for (char& c : out) {
+        state = state * 1103515245u + 12345u;
+        c = static_cast<char>(state >> 24);
+    }
+    return out;
+}
+
 struct Rgb {
     int r, g, b;
 };
@@ -56,7 +69,8 @@ struct Rgb {
 
 // What the screen showed of the progress window while the run went on.
 struct Sighting {
-    bool seen = false;
+    bool everShown = false;
+    bool seen = false;  // sampled while the run waited
     RECT window{}, client{};
     LONG style = 0;
     std::vector<std::pair<POINT, Rgb>> pixels;  // client coordinates
@@ -108,8 +122,10 @@ protected:
         Sighting sighting;
         while (!ended) {
             HWND window = ::FindWindowA(win32::kProgressFormClass, "Installing QLR");
-            if (!sighting.seen && window && ::IsWindowVisible(window)) {
-                ::Sleep(1000);  // the run waits for the installer: the window has been painted
+            if (window && ::IsWindowVisible(window)) sighting.everShown = true;
+            // Once the installer runs, the run waits for it and lets the window paint.
+            if (!sighting.seen && window && ::IsWindowVisible(window) && PathExists(kRunsFile)) {
+                ::Sleep(700);
                 sighting.seen = true;
                 ::GetWindowRect(window, &sighting.window);
                 ::GetClientRect(window, &sighting.client);
@@ -138,9 +154,12 @@ TEST_F(ProgressDuringRun, FoundationInstallShowsTheWindowAsDesigned) {
     PlaceTovanel(kSetupCopy);
     const auto installer = ReadBytes(BuildFolder() + "\\standin.exe");
     ASSERT_TRUE(installer);
-    TestHttpServer server({{"/updates/Foundation.pak",
-                            Package({{std::string("C:\\Temp\\QLR\\Firebird\\") + kInstaller, *installer},
-                                     {"C:\\Temp\\QLR\\SchoolData\\mydata.ib", std::string(600, 'd')}})}});
+    std::vector<std::pair<std::string, std::string>> entries = {
+        {std::string("C:\\Temp\\QLR\\Firebird\\") + kInstaller, *installer},
+        {"C:\\Temp\\QLR\\SchoolData\\mydata.ib", std::string(600, 'd')}};
+    // For a picture, a package large enough to move the bar visibly.
+    if (std::getenv("QLR_PROGRESS_SHOT")) entries.push_back({"C:\\Temp\\QLR\\Quillory\\demo.bin", Noise(7000000)});
+    TestHttpServer server({{"/updates/Foundation.pak", Package(entries)}});
     ScopedEnvironment base("QLR_UPDATE_BASE_URL", server.BaseUrl().c_str());
     ScopedEnvironment hang("QLR_STANDIN_HANG", (std::string(kInstaller) + ":4").c_str());
 
@@ -174,11 +193,72 @@ TEST_F(ProgressDuringRun, EarlyStartedApplicationMeansNoWindow) {
     ScopedEnvironment base("QLR_UPDATE_BASE_URL", server.BaseUrl().c_str());
 
     const Sighting seen = Watch(kStartup);
-    EXPECT_FALSE(seen.seen);
+    EXPECT_FALSE(seen.everShown);
     const auto log = ReadBytes("C:\\Temp\\QLR\\InstallLog Startup.txt");
     ASSERT_TRUE(log);
     EXPECT_NE(log->find("Foundation loaded.  Starting Existing Program"), std::string::npos) << *log;
     EXPECT_NE(log->find("------------- Start Pt 2 --------------"), std::string::npos) << *log;
+}
+
+// A pixel of the screen.
+Rgb ScreenPixel(int x, int y) {
+    HDC screen = ::GetDC(nullptr);
+    const COLORREF c = ::GetPixel(screen, x, y);
+    ::ReleaseDC(nullptr, screen);
+    return {int(GetRValue(c)), int(GetGValue(c)), int(GetBValue(c))};
+}
+
+class ProgressWindowHere : public ::testing::Test {
+protected:
+    void SetUp() override {
+        form.AttachWindow(win32::CreateProgressWindow(nullptr, form));
+        form.Show();
+        HWND window = ::FindWindowA(win32::kProgressFormClass, "Installing QLR");
+        ASSERT_NE(window, nullptr);
+        panel = ::FindWindowExA(window, nullptr, win32::kGradedPanelClass, nullptr);
+        ASSERT_NE(panel, nullptr);
+    }
+    // At client coordinates of the window, once the display has caught up.
+    Rgb Pixel(int x, int y) {
+        MSG msg;
+        while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&msg);
+        ::GdiFlush();
+        ::Sleep(50);
+        return ScreenPixel(771 + x, 268 + y);
+    }
+
+    Tf_progress form;
+    HWND panel = nullptr;
+};
+
+TEST_F(ProgressWindowHere, GaugeShowsFillAndWhiteRestInItsBorder) {
+    form.Gauge1.SetProgress(40);
+    form.Gauge1.Repaint();
+    const int left = 32, top = 48;
+    EXPECT_TRUE(Near(Pixel(left + 4, top + 4), {128, 255, 255}, 0));
+    EXPECT_TRUE(Near(Pixel(left + 200, top + 4), {255, 255, 255}, 0));
+    EXPECT_TRUE(Near(Pixel(left, top + 12), {0, 0, 0}, 0));
+    EXPECT_TRUE(Near(Pixel(left + 224, top + 12), {0, 0, 0}, 0));
+}
+
+TEST_F(ProgressWindowHere, ClickPressesTheFaceAndRaisesTheClickAsEnterDoes) {
+    int clicks = 0;
+    bool pressedDuringClick = false;
+    form.GradedPanel1.OnClick = [&](TGradedPanel& p) {
+        ++clicks;
+        pressedDuringClick = p.Pressed();
+    };
+    EXPECT_TRUE(Near(Pixel(6, 40), {255, 250, 178}, 30));  // no focus frame before the click
+    ::SendMessageA(panel, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(100, 20));
+    EXPECT_TRUE(form.GradedPanel1.Focused());
+    EXPECT_TRUE(Near(Pixel(2, 40), {0, 128, 255}, 0));    // bevels swapped
+    EXPECT_TRUE(Near(Pixel(6, 40), {128, 128, 128}, 0));  // focus frame inside the bevels
+    ::SendMessageA(panel, WM_LBUTTONUP, 0, MAKELPARAM(100, 20));
+    EXPECT_EQ(clicks, 1);
+    EXPECT_TRUE(pressedDuringClick);
+    EXPECT_TRUE(Near(Pixel(2, 40), {128, 255, 255}, 0));
+    ::SendMessageA(panel, WM_KEYUP, VK_RETURN, 0);
+    EXPECT_EQ(clicks, 2);
 }
 
 }  // namespace
