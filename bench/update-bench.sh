@@ -22,13 +22,15 @@ work=${QLR_BENCH_DIR:-$top/build/bench}
 runs=${QLR_BENCH_RUNS:-3}
 jobs=${QLR_JOBS:-2}
 
-echo "building (release) ..."
-cmake --preset release -B "$build" >/dev/null
-cmake --build "$build" -j"$jobs" --target tovanel standin qlrpak qlr-server >/dev/null
-bin=$build/bin
 rm -rf "$work"
 mkdir -p "$work"
-g++ -O2 -std=c++20 -I"$top/src" bench/update_bench.cpp "$build/libtovanel_platform.a" "$build/libtovanel_core.a" \
+echo "building (release) ..."
+{ cmake --preset release -B "$build" &&
+  cmake --build "$build" -j"$jobs" --target tovanel standin qlrpak qlr-server; } \
+  >"$work/build.log" 2>&1 || { cat "$work/build.log" >&2; exit 1; }
+bin=$build/bin
+g++ -O2 -std=c++20 -I"$top/src" bench/update_bench.cpp \
+    "$build/libtovanel_platform.a" "$build/libtovanel_core.a" \
     -lcurl -lz -lpthread -o "$work/update_bench"
 g++ -O2 bench/inflate_baseline.cpp -lz -o "$work/inflate_baseline"
 
@@ -47,12 +49,16 @@ package p10 5 5
 package p200 100 100
 mb() { awk -v b="$(stat -c %s "$1")" 'BEGIN { printf "%.1f MB", b / 1048576 }'; }
 
-pids=()
-cleanup() { for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done; }
+# serve runs in a subshell ($(...)), so the servers are found again by their pid files.
+cleanup() {
+  for file in "$work"/*/server.pid; do
+    [ -f "$file" ] && kill -TERM "$(cat "$file")" 2>/dev/null || true
+  done
+}
 trap cleanup EXIT
 serve() {  # serve DIR: prints the base address
   "$bin/qlr-server" --root "$1" --port 0 >"$1/server.out" 2>&1 &
-  pids+=($!)
+  echo $! >"$1/server.pid"
   for _ in $(seq 200); do
     local base; base=$(sed -n 's#^listening on \(http://[^ ]*/\)$#\1#p' "$1/server.out" | head -1)
     [ -n "$base" ] && { echo "$base"; return; }
@@ -73,7 +79,8 @@ url=${base100}updates/QLR6-39.pak
 echo "a) download of $(mb "$work/p100/updates/QLR6-39.pak"), best of $runs ..."
 ours=(); theirs=()
 for _ in $(seq "$runs"); do
-  theirs+=("$( { s=$(now); curl -s -o "$work/curl.pak" "$url"; e=$(now); awk -v s="$s" -v e="$e" 'BEGIN { print e - s }'; } )")
+  s=$(now); curl -s -o "$work/curl.pak" "$url"; e=$(now)
+  theirs+=("$(awk -v s="$s" -v e="$e" 'BEGIN { printf "%.3f", e - s }')")
   ours+=("$("$work/update_bench" download "$root" "$url")")
 done
 cmp -s "$work/curl.pak" "$root/drive_c/Temp/QLR/bench.pak" || { echo "downloads differ" >&2; exit 1; }
@@ -105,7 +112,8 @@ peak() {  # peak NAME: kilobytes
   QLR_SANDBOX_ROOT=$machine QLR_SANDBOX_FAST=1 QLR_UPDATE_BASE_URL=$base \
     /usr/bin/time -f %M -o "$work/$1.rss" "$c/TSLData/QLR/Tovanel.exe" >/dev/null 2>&1
   for _ in $(seq 100); do [ -f "$c/Temp/QLR/InstallLog Startup.txt" ] && break; sleep 0.1; done
-  grep -q '^\.\.\. OK' "$c/Temp/QLR/InstallLog Startup.txt" || { echo "the $1 update run failed" >&2; exit 1; }
+  grep -q '^\.\.\. OK' "$c/Temp/QLR/InstallLog Startup.txt" ||
+    { echo "the $1 update run failed" >&2; exit 1; }
   cat "$work/$1.rss"
   rm -rf "$machine"
 }
@@ -114,8 +122,11 @@ rss10=$(peak p10); rss200=$(peak p200)
 
 echo
 printf '%-44s %10s %10s %7s %6s\n' "" "tovanel" "baseline" "ratio" "goal"
-printf '%-44s %9ss %9ss %7s %6s\n' "download $(mb "$work/p100/updates/QLR6-39.pak") (vs curl -o)" "$dl_ours" "$dl_curl" \
+printf '%-44s %9ss %9ss %7s %6s\n' "download $(mb "$work/p100/updates/QLR6-39.pak") (vs curl -o)" \
+  "$dl_ours" "$dl_curl" \
   "$(ratio "$dl_ours" "$dl_curl")" "1.5"
-printf '%-44s %9ss %9ss %7s %6s\n' "unpack (vs plain zlib inflate)" "$up_ours" "$up_zlib" "$(ratio "$up_ours" "$up_zlib")" "1.3"
-printf '%-44s %8sKB %8sKB %7s %6s\n' "peak RSS: $(mb "$work/p200/updates/QLR6-39.pak") vs $(mb "$work/p10/updates/QLR6-39.pak") package" \
+printf '%-44s %9ss %9ss %7s %6s\n' "unpack (vs plain zlib inflate)" "$up_ours" "$up_zlib" \
+  "$(ratio "$up_ours" "$up_zlib")" "1.3"
+printf '%-44s %8sKB %8sKB %7s %6s\n' \
+  "peak RSS: $(mb "$work/p200/updates/QLR6-39.pak") vs $(mb "$work/p10/updates/QLR6-39.pak") package" \
   "$rss200" "$rss10" "$(ratio "$rss200" "$rss10")" "1.0"

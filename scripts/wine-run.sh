@@ -19,6 +19,7 @@ fi
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 export WINEPREFIX=${WINEPREFIX:-$here/build/wineprefix}
+WINEPREFIX=${WINEPREFIX%/}
 export WINEARCH=win32
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko installer dialogs while the prefix is made.
@@ -45,6 +46,9 @@ if [ ! -f "$WINEPREFIX/.tovanel-prefix-ready" ]; then
   mode=-i
   [ -f "$WINEPREFIX/system.reg" ] && mode=-u
   wineboot "$mode" >/dev/null 2>&1 || die "wineboot $mode failed for $WINEPREFIX"
+  # A crash prints its backtrace instead of waiting for someone to close a dialog.
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 ||
+    die "cannot configure $WINEPREFIX"
   wineserver -w
   touch "$WINEPREFIX/.tovanel-prefix-ready"
 fi

@@ -21,7 +21,10 @@ esac
 [ $# -ge 1 ] || { usage >&2; exit 2; }
 
 server=${QLR_SERVER:-$here/build/native/bin/qlr-server}
-[ -x "$server" ] || { echo "with-server.sh: no qlr-server at $server (build the native preset first)" >&2; exit 2; }
+if [ ! -x "$server" ]; then
+  echo "with-server.sh: no qlr-server at $server (build the native preset first)" >&2
+  exit 2
+fi
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/qlr-with-server.XXXXXX")
 if [ -z "$root" ]; then root=$scratch/root; fi

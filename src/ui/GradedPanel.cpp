@@ -21,6 +21,19 @@ TColor GradientColor(TColor start, TColor end, std::int64_t num, std::int64_t de
     return RGBColor(mix(0), mix(8), mix(16));
 }
 
+TGradedPanel::CaptionParts TGradedPanel::SplitCaption(const std::string& text) {
+    CaptionParts parts;
+    parts.shown = text;
+    const auto amp = text.find('&');
+    if (amp == std::string::npos) return parts;
+    parts.split = true;
+    parts.before = text.substr(0, amp);
+    if (amp + 1 < text.size()) parts.accelerator = text.substr(amp + 1, 1);
+    if (amp + 2 < text.size()) parts.after = text.substr(amp + 2, 99);
+    parts.shown = parts.before + parts.accelerator + parts.after;
+    return parts;
+}
+
 void TGradedPanel::SetBevelHighLight(TColor value) {
     if (value == bevelHighLight_) return;
     bevelHighLight_ = value;
@@ -106,18 +119,10 @@ void TGradedPanel::Paint(Canvas& canvas) const {
     // Caption: only the first "&" marks an accelerator.
     canvas.SetBrush(color2_, BrushStyle::Clear);
     canvas.SetFont(Font);
-    std::string shown = Caption, before, accelerator, after;
-    const auto amp = Caption.find('&');
-    const bool split = amp != std::string::npos;
-    if (split) {
-        before = Caption.substr(0, amp);
-        if (amp + 1 < Caption.size()) accelerator = Caption.substr(amp + 1, 1);
-        if (amp + 2 < Caption.size()) after = Caption.substr(amp + 2, 99);
-        shown = before + accelerator + after;
-    }
+    const CaptionParts caption = SplitCaption(Caption);
     const int shift = pressed_ ? 1 : 0;
     const int y = (H - canvas.TextHeight("M")) / 2 + shift;
-    int x = (W - canvas.TextWidth(shown)) / 2 + shift;
+    int x = (W - canvas.TextWidth(caption.shown)) / 2 + shift;
 
     if (shadowShift_ > 0 || !Enabled) {
         int k = shadowShift_;
@@ -126,13 +131,13 @@ void TGradedPanel::Paint(Canvas& canvas) const {
             canvas.SetFontColor(clWhite);
             k = 1;
         }
-        PaintText(canvas, x + k, y + k, split ? before : shown, accelerator, after, split);
+        PaintCaption(canvas, x + k, y + k, caption);
         canvas.SetFont(Font);
     }
 
-    x = (W - canvas.TextWidth(shown)) / 2 + shift;
+    x = (W - canvas.TextWidth(caption.shown)) / 2 + shift;
     if (!Enabled) canvas.SetFontColor(kDisabledDark);
-    PaintText(canvas, x, y, split ? before : shown, accelerator, after, split);
+    PaintCaption(canvas, x, y, caption);
 
     if (focused_) {
         canvas.SetPenColor(clGray);
@@ -152,19 +157,18 @@ void TGradedPanel::Paint(Canvas& canvas) const {
     }
 }
 
-void TGradedPanel::PaintText(Canvas& canvas, int x, int y, const std::string& before,
-                             const std::string& accelerator, const std::string& after, bool split) const {
-    if (!split) {
-        canvas.PutText(x, y, before);
+void TGradedPanel::PaintCaption(Canvas& canvas, int x, int y, const CaptionParts& caption) {
+    if (!caption.split) {
+        canvas.PutText(x, y, caption.shown);
         return;
     }
-    canvas.PutText(x, y, before);
-    x += canvas.TextWidth(before);
+    canvas.PutText(x, y, caption.before);
+    x += canvas.TextWidth(caption.before);
     canvas.SetUnderline(true);
-    canvas.PutText(x, y, accelerator);
-    x += canvas.TextWidth(accelerator);
+    canvas.PutText(x, y, caption.accelerator);
+    x += canvas.TextWidth(caption.accelerator);
     canvas.SetUnderline(false);
-    canvas.PutText(x, y, after);
+    canvas.PutText(x, y, caption.after);
 }
 
 void TGradedPanel::MouseDown(MouseButton button, int x, int y) {

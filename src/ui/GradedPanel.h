@@ -97,9 +97,14 @@ protected:
     }
 
 private:
+    // The caption as drawn: with an "&", in three pieces around the underlined letter.
+    struct CaptionParts {
+        std::string shown, before, accelerator, after;
+        bool split = false;
+    };
+    static CaptionParts SplitCaption(const std::string& text);
+    static void PaintCaption(Canvas& canvas, int x, int y, const CaptionParts& caption);
     bool Active() const { return Visible && Enabled; }
-    void PaintText(Canvas& canvas, int x, int y, const std::string& before, const std::string& accelerator,
-                   const std::string& after, bool split) const;
 
     TColor bevelHighLight_ = 0;
     TColor bevelLowLight_ = 0;

@@ -39,7 +39,8 @@ void TForm1::DownloadFile(const std::string& url, const std::string& localPath) 
             break;
         }
         total += static_cast<std::int64_t>(read.count);
-        BytesRead = static_cast<std::int32_t>(std::min<std::int64_t>(total, std::numeric_limits<std::int32_t>::max()));
+        BytesRead = static_cast<std::int32_t>(
+            std::min<std::int64_t>(total, std::numeric_limits<std::int32_t>::max()));
         const std::int64_t percentage = Percentage(total, ExpectedBytes);
         Edit5.SetText(std::to_string(total));
         Edit5.Repaint();

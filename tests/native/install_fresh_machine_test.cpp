@@ -11,6 +11,7 @@
 
 #include "install_LnkReader.h"
 #include "install_Support.h"
+#include "windows/install_ExpectedLog.h"
 
 namespace qlr::testing {
 namespace {
@@ -23,10 +24,6 @@ constexpr const char* kInstaller = "c:\\temp\\QLR\\Firebird\\Firebird-2.1.1.1791
 constexpr const char* kInstallerArguments =
     " /SILENT /VERYSILENT /SP- /SUPPRESSMSGBOXES /LOG=\"c:\\temp\\qlr\\FBInstallLog.txt\" /NOCANCEL /NOICONS   "
     "/COMPONENTS=\"ServerComponent\\SuperServerComponent,ServerComponent,ClientComponent\" /NOCPL    ";
-
-int Gauge(std::int64_t start, std::int64_t part, std::int64_t whole) {
-    return static_cast<int>(std::min<std::int64_t>(100, start + part * 100 / whole));
-}
 
 // The packages the maker publishes, made once: the real program in both places, stand-ins for the rest.
 struct Published {
@@ -71,75 +68,14 @@ TEST_F(FreshMachine, SetupCopyInstallsEverythingAndStartsTheNewestVersion) {
     const std::string log = machine.Log("Setup");
     const auto lines = CrLfLines(log);
 
-    const int g1 = Gauge(0, static_cast<std::int64_t>(Packages().foundation.size()), 20000000);
-    const int g2 = Gauge(g1, 5, 250);
-    const int g3 = Gauge(g2, static_cast<std::int64_t>(machine.Read("C:\\Temp\\QLR\\UpdateList.txt").size()), 20000000);
-    const int g4 = Gauge(g3, static_cast<std::int64_t>(Packages().update.size()), 20000000);
     const std::string desktopLink = Folder("Desktop") + "\\Tovanel.lnk";
     const std::string startLink = Folder("Start Menu") + "\\Tovanel.lnk";
-    const std::vector<std::string> expected = {
-        "Deleteing 6-36 files",
-        "Extracting this application name",
-        "Checking if this is secondary startup",
-        "Going to part 2",
-        "Making TSLData Directories",
-        "Directories exist",
-        std::string("This app name is: ") + kSetupCopy + " 11",
-        "------------- Start Pt 2 --------------",
-        "Loading Foundation....",
-        "Installing Foundation",
-        "Removing Temporary Directories, Temp\\QLR",
-        "... OK",
-        "Creating Program Directories... OK",
-        "SchoolData Exists ... OK",
-        "Downloading Foundation File to C:\\Temp\\QLR\\Foundation.pak",
-        "Gauge = 0",
-        "Program Loaded, decompressing file",
-        "Gauge = " + std::to_string(g1),
-        "Decoding 5 files",
-        "File 1: C:\\TSLData\\QLR\\Tovanel.exe",
-        "File 2: C:\\Program Files\\Tessaly\\Quillory\\Tovanel.exe",
-        "File 3: C:\\TSLData\\QLR\\Shifter.exe",
-        std::string("File 4: ") + kInstaller,
-        "File 5: C:\\temp\\QLR\\SchoolData\\mydata.ib... OK",
-        "Installing Firebird...OK",
-        "Pt 1",
-        "SchoolData Exists ... OK",
-        "Pt 2",
-        "Loading blank database...OK",
-        "   ... Foundation loaded OK",
-        "Accessing cloud",
-        "Gauge = " + std::to_string(g2),
-        "Have:    Available from cloud: 6-39",
-        "Downloading program " + server.BaseUrl() + "updates/QLR6-39.pak to C:\\Temp\\QLR\\QLR6-39.pak",
-        "Gauge = " + std::to_string(g3),
-        "Program Loaded, decompressing files",
-        "Gauge = " + std::to_string(g4),
-        "Decoding 1 files",
-        "File 1: C:\\TSLData\\QLR\\QLR6-39.exe... OK",
-        "Creating Shortcuts",
-        "Created Shortcut for " + desktopLink,
-        "Created Shortcut in Desktop",
-        "Created Shortcut for " + startLink,
-        "Created Shortcut in Start Menu",
-        "Starting Program...",
-        "TSL pdir = C:\\TSLData\\QLR",
-        "pdir = C:\\TSLData\\QLR",
-        "prog = QLR6-39.exe",
-        "Found QLR6-39",
-        "User Dir: c:\\TSLData\\" + machine.User() + "\\QLR\\Options.txt",
-        "StartProg Prog: QLR6-39.exe",
-        "StartProg Dir: C:\\TSLData\\QLR",
-        "Adding parameter",
-        "App Name = TOVANEL.EXE",
-        "App is TN/QLR.   pdir = C:\\TSLData\\QLR  prog = C:\\TSLData\\QLR\\QLR6-39.exe QLR",
-        "StartProg Starting: C:\\TSLData\\QLR\\QLR6-39.exe QLR",
-        "----------------- End ----------------------",
-        "",
-    };
+    const auto expected = FreshInstallLog({kSetupCopy, server.BaseUrl(), machine.User(), Folder("Desktop"),
+                                           Folder("Start Menu"), std::int64_t(Packages().foundation.size()),
+                                           std::int64_t(machine.Read("C:\\Temp\\QLR\\UpdateList.txt").size()),
+                                           std::int64_t(Packages().update.size())});
     ASSERT_FALSE(lines.empty());
-    EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(Updater Version 11, \d\d/\d\d/\d{4}( \d\d:\d\d:\d\d)? Tovanel\.exe)")))
-        << lines[0];
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex(kVersionLinePattern))) << lines[0];
     EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.end()), expected) << log;
     EXPECT_TRUE(log.ends_with("----------------- End ----------------------\r\n\r\n"));
 

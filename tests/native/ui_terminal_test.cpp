@@ -60,7 +60,7 @@ TEST(TerminalDisplay, BarFollowsTheGaugeAndLogLinesGoAboveIt) {
                               kClear + "Starting Program...\n");
 }
 
-TEST(TerminalDisplay, UnfinishedLineIsWrittenWhenTheBarGoes) {
+TEST(TerminalDisplay, UnfinishedLineIsWrittenAndEndedWhenTheRunEnds) {
     Capture out;
     {
         TerminalConsole console(out.fd(), true, false);
@@ -69,7 +69,7 @@ TEST(TerminalDisplay, UnfinishedLineIsWrittenWhenTheBarGoes) {
         form.Show();
         console.EchoLogText("\r\nUnexpected Exception encountered ...FAILED (2)");
     }  // the run ends with the window still up
-    EXPECT_EQ(out.Text(), Bar(0) + kClear + "\n" + Bar(0) + kClear + "Unexpected Exception encountered ...FAILED (2)");
+    EXPECT_EQ(out.Text(), Bar(0) + kClear + "\n" + Bar(0) + kClear + "Unexpected Exception encountered ...FAILED (2)\n");
 }
 
 TEST(TerminalDisplay, OffATerminalOnlyVerboseEchoesAndNeverDrawsABar) {

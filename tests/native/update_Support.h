@@ -11,11 +11,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <optional>
 #include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -56,10 +56,12 @@ private:
 // Fails every write once a byte limit is reached, as a full disk would.
 class LimitedStream final : public FileStream {
 public:
-    LimitedStream(std::unique_ptr<FileStream> inner, std::int64_t limit) : inner_(std::move(inner)), left_(limit) {}
+    LimitedStream(std::unique_ptr<FileStream> inner, std::int64_t limit)
+        : inner_(std::move(inner)), left_(limit) {}
     std::size_t Read(void* b, std::size_t n) override { return inner_->Read(b, n); }
     std::size_t Write(const void* b, std::size_t n) override {
-        std::size_t allowed = static_cast<std::size_t>(std::min<std::int64_t>(left_, static_cast<std::int64_t>(n)));
+        std::size_t allowed =
+            static_cast<std::size_t>(std::min<std::int64_t>(left_, static_cast<std::int64_t>(n)));
         std::size_t written = inner_->Write(b, allowed);
         left_ -= static_cast<std::int64_t>(written);
         return written;
@@ -89,7 +91,9 @@ public:
     bool FolderExists(const std::string& p) override { return real_.FolderExists(p); }
     bool FileExists(const std::string& p) override { return real_.FileExists(p); }
     bool RemoveFile(const std::string& p) override { return real_.RemoveFile(p); }
-    bool CopyFileOver(const std::string& f, const std::string& t) override { return real_.CopyFileOver(f, t); }
+    bool CopyFileOver(const std::string& f, const std::string& t) override {
+        return real_.CopyFileOver(f, t);
+    }
     bool MoveOver(const std::string& f, const std::string& t) override { return real_.MoveOver(f, t); }
     bool DeleteFolderTree(const std::string& p) override { return real_.DeleteFolderTree(p); }
     std::unique_ptr<FileStream> OpenForRead(const std::string& p) override { return real_.OpenForRead(p); }
@@ -98,7 +102,9 @@ public:
         if (file && writeLimit) return std::make_unique<LimitedStream>(std::move(file), *writeLimit);
         return file;
     }
-    bool AppendToFile(const std::string& p, const std::string& t) override { return real_.AppendToFile(p, t); }
+    bool AppendToFile(const std::string& p, const std::string& t) override {
+        return real_.AppendToFile(p, t);
+    }
     bool SetCurrentFolder(const std::string& p) override { return real_.SetCurrentFolder(p); }
     std::string CurrentFolder() override { return real_.CurrentFolder(); }
     std::vector<std::string> ListFiles(const std::string& m) override { return real_.ListFiles(m); }
@@ -112,7 +118,9 @@ public:
     }
     std::unique_ptr<HttpSession> OpenInternet(const std::string& agent) override;
     std::unique_ptr<ShellLink> CreateShellLink() override { return real_.CreateShellLink(); }
-    std::unique_ptr<NativeWindow> CreateMainWindow(const Bounds&, const std::string&) override { return nullptr; }
+    std::unique_ptr<NativeWindow> CreateMainWindow(const Bounds&, const std::string&) override {
+        return nullptr;
+    }
     void StartTimer(unsigned, std::function<void()>) override {}
     void StopTimer() override {}
     void RunMessageLoop() override {}
@@ -152,14 +160,16 @@ inline std::unique_ptr<HttpSession> ScriptedPlatform::OpenInternet(const std::st
 // then closes it. Records every request head.
 class RawHttpServer {
 public:
-    explicit RawHttpServer(std::function<std::string(const std::string&)> answer) : answer_(std::move(answer)) {
+    explicit RawHttpServer(std::function<std::string(const std::string&)> answer)
+        : answer_(std::move(answer)) {
         listener_ = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         int yes = 1;
         setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener_, 8) != 0)
+        if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            listen(listener_, 8) != 0)
             throw std::runtime_error("cannot listen on loopback");
         socklen_t length = sizeof address;
         getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);

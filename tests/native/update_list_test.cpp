@@ -28,7 +28,7 @@ TEST(UpdateListLine, CutTakesTheNameBeforeDotPakAndBlank) {
         {"Foundation.pak 1 MB", std::nullopt},
         {"qlr6-39.pak 3 MB", std::nullopt},  // case-sensitive
         {"QLR6-39.PAK 3 MB", std::nullopt},
-        {"x.pak QLR6-50 y", "QLR"},  // ".pak" before "QLR" still passes; p = 8
+        {"x.pak QLR6-50 y", "QLR"},          // ".pak" before "QLR" still passes; p = 8
         {"QLR6-39.pak\t2 MB", "QLR6-39.p"},  // only a blank counts
     };
     for (const Case& c : cases) EXPECT_EQ(PackageNameFromLine(c.line), c.name) << c.line;
@@ -43,7 +43,8 @@ TEST(UpdateListLine, TailIsCutAt999Characters) {
 }
 
 TEST(UpdateList, WorkedExampleChoosesTheHighest) {
-    const UpdateOffer offer = ReadUpdateList("Packages\r\nQLR6-38.pak 3 MB\r\nQLR6-39.pak 3 MB\r\nQLR6-37.pak 2 MB\r\n");
+    const UpdateOffer offer =
+        ReadUpdateList("Packages\r\nQLR6-38.pak 3 MB\r\nQLR6-39.pak 3 MB\r\nQLR6-37.pak 2 MB\r\n");
     EXPECT_EQ(offer.names, (std::vector<std::string>{"QLR6-38", "QLR6-39", "QLR6-37"}));
     EXPECT_EQ(offer.best, "QLR6-39");
     EXPECT_EQ(offer.version, "6-39");
@@ -51,7 +52,8 @@ TEST(UpdateList, WorkedExampleChoosesTheHighest) {
 
 TEST(UpdateList, EveryLineEndReadsTheSame) {
     for (const char* end : {"\r\n", "\n", "\r"}) {
-        const std::string text = std::string("QLR6-38.pak 3 MB") + end + "QLR6-40.pak 1 MB" + end + "QLR6-39.pak 2 MB";
+        const std::string text =
+            std::string("QLR6-38.pak 3 MB") + end + "QLR6-40.pak 1 MB" + end + "QLR6-39.pak 2 MB";
         const UpdateOffer offer = ReadUpdateList(text);
         EXPECT_EQ(offer.names.size(), 3u);
         EXPECT_EQ(offer.best, "QLR6-40");
@@ -84,13 +86,15 @@ TEST(UpdateList, OrdinalNotNumericComparison) {
 }
 
 TEST(UpdateList, DuplicatesAndEmptyNamesAreListed) {
-    const UpdateOffer offer = ReadUpdateList("QLR6-39.pak 1\nQLR6-39.pak 2\nQLR Update.pak 1 MB\nqlr6-50.pak 1\n");
+    const UpdateOffer offer =
+        ReadUpdateList("QLR6-39.pak 1\nQLR6-39.pak 2\nQLR Update.pak 1 MB\nqlr6-50.pak 1\n");
     EXPECT_EQ(offer.names, (std::vector<std::string>{"QLR6-39", "QLR6-39", ""}));
     EXPECT_EQ(offer.best, "QLR6-39");
 }
 
 TEST(UpdateList, LongLineIsExaminedWhole) {
-    const UpdateOffer offer = ReadUpdateList("QLR6-39.pak 2 MB, uploaded on a Friday afternoon after testing\n");
+    const UpdateOffer offer =
+        ReadUpdateList("QLR6-39.pak 2 MB, uploaded on a Friday afternoon after testing\n");
     EXPECT_EQ(offer.names, std::vector<std::string>{"QLR6-39"});
 }
 

@@ -83,8 +83,8 @@ TEST_F(Unpack, CountDecidesWhetherAnythingIsRead) {
         bool result;
         const char* line;
     };
-    for (const Case& c : {Case{101, false, "File invalid. Contains 101 files"}, Case{0, true, "Decoding 0 files"},
-                          Case{-3, true, "Decoding -3 files"}}) {
+    for (const Case& c : {Case{101, false, "File invalid. Contains 101 files"},
+                          Case{0, true, "Decoding 0 files"}, Case{-3, true, "Decoding -3 files"}}) {
         form.Memo3.Clear();
         // A well-formed entry follows: only the count decides that it is not written.
         std::string package = CountBytes(c.count) + EntryBytes("C:\\Out\\a.txt", 5, "hello");
@@ -97,7 +97,8 @@ TEST_F(Unpack, CountDecidesWhetherAnythingIsRead) {
 TEST_F(Unpack, EntriesFollowEachOtherWhereverTheReadAheadStopped) {
     // Larger than the reader's buffer, so a stream crosses a refill; then many small ones in one buffer.
     std::vector<PackageEntry> entries = {{"C:\\Out\\big.bin", Incompressible(150000, 1)}};
-    for (int i = 0; i < 60; ++i) entries.push_back({"C:\\Out\\f" + std::to_string(i) + ".txt", std::string(i + 1, 'a' + i % 26)});
+    for (int i = 0; i < 60; ++i)
+        entries.push_back({"C:\\Out\\f" + std::to_string(i) + ".txt", std::string(i + 1, 'a' + i % 26)});
     EXPECT_TRUE(Run(Padded(PackageBytes(entries))));
     for (const auto& entry : entries) EXPECT_EQ(machine.Read(entry.name), entry.content) << entry.name;
     std::vector<std::string> log = Log();
@@ -151,16 +152,16 @@ TEST_F(Unpack, BrokenEntryLeavesTheOldFileAsItWas) {
     const std::vector<Case> cases = {
         {"checksum", flipped, "error"},
         {"zero size", EntryBytes(target, 0, content), "Invalid stream operation"},
-        {"stream shorter than declared", EntryBytes(target, static_cast<std::int32_t>(content.size()) + 1, content),
-         kDamaged},
-        {"stream longer than declared", EntryBytes(target, static_cast<std::int32_t>(content.size()) - 1, content),
-         kDamaged},
+        {"stream shorter than declared",
+         EntryBytes(target, static_cast<std::int32_t>(content.size()) + 1, content), kDamaged},
+        {"stream longer than declared",
+         EntryBytes(target, static_cast<std::int32_t>(content.size()) - 1, content), kDamaged},
         {"negative size", EntryBytes(target, -5, content), kDamaged},
         {"name length 0", CountBytes(0) + CountBytes(5), kDamaged},
         {"negative name length", CountBytes(-1) + target, kDamaged},
         {"name length beyond the file", huge, kDamaged},
-        {"not zlib data", CountBytes(static_cast<std::int32_t>(target.size())) + target + CountBytes(4) + "abcdefgh",
-         "error"},
+        {"not zlib data",
+         CountBytes(static_cast<std::int32_t>(target.size())) + target + CountBytes(4) + "abcdefgh", "error"},
     };
     for (const Case& c : cases) {
         machine.Write(target, "old");

@@ -40,8 +40,8 @@ protected:
         return machine.Log("Startup");
     }
     std::string Downloading(const std::string& name) const {
-        return "Downloading program " + server.BaseUrl() + "updates/" + name + ".pak to C:\\Temp\\QLR\\" + name +
-               ".pak";
+        return "Downloading program " + server.BaseUrl() + "updates/" + name + ".pak to C:\\Temp\\QLR\\" +
+               name + ".pak";
     }
 
     SandboxMachine machine;
@@ -69,33 +69,36 @@ TEST_F(UpdateRun, NewerPackageIsDownloadedAndUnpacked) {
     EXPECT_EQ(machine.Read("C:\\TSLData\\QLR\\notes.txt"), "6-39 notes");
     EXPECT_EQ(machine.Read("C:\\Temp\\QLR\\UpdateList.txt"),
               "QLR6-38.pak 501\r\nQLR6-39.pak " + std::to_string(package.size()) + "\r\n");
-    EXPECT_NE(server.CheckIns().find("\tSchool=x\tSMSID=x\tUSER=office"), std::string::npos) << server.CheckIns();
+    EXPECT_NE(server.CheckIns().find("\tSchool=x\tSMSID=x\tUSER=office"), std::string::npos)
+        << server.CheckIns();
 }
 
 TEST_F(UpdateRun, NothingNewerMeansNothingToDo) {
     const std::string log = RunStartup({server.Environment()});
-    EXPECT_EQ(CheckSection(log), (std::vector<std::string>{"Accessing cloud",
-                                                            "Have: 6-38   Available from cloud: 6-38",
-                                                            "Nothing to do"}))
+    EXPECT_EQ(CheckSection(log),
+              (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: 6-38",
+                                        "Nothing to do"}))
         << log;
     EXPECT_FALSE(machine.Exists("C:\\Temp\\QLR\\QLR6-38.pak"));
 }
 
 TEST_F(UpdateRun, ErrorPageInPlaceOfTheListOffersNothing) {
     const std::string log = RunStartup({"QLR_UPDATE_BASE_URL=" + server.BaseUrl() + "gone/"});
-    EXPECT_EQ(CheckSection(log), (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: ",
-                                                            "Nothing to do"}))
+    EXPECT_EQ(
+        CheckSection(log),
+        (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: ", "Nothing to do"}))
         << log;
     EXPECT_NE(machine.Read("C:\\Temp\\QLR\\UpdateList.txt").find("Not Found"), std::string::npos);
 }
 
 TEST_F(UpdateRun, UnreachableServerEndsTheLogWithTheAddress) {
     const std::string log = RunStartup({});  // the machine's default server does not answer
-    EXPECT_EQ(CheckSection(log), (std::vector<std::string>{"Accessing cloud",
-                                                            "Unexpected Exception encountered ...FAILED (2)"}))
+    EXPECT_EQ(CheckSection(log),
+              (std::vector<std::string>{"Accessing cloud", "Unexpected Exception encountered ...FAILED (2)"}))
         << log;
-    const std::string tail = std::string("\r\n----------------- End ----------------------\r\n\r\nCannot open URL: ") +
-                             kUnreachableServer + "index.php?School=x&SMSID=x&USER=office";
+    const std::string tail =
+        std::string("\r\n----------------- End ----------------------\r\n\r\nCannot open URL: ") +
+        kUnreachableServer + "index.php?School=x&SMSID=x&USER=office";
     ASSERT_GE(log.size(), tail.size());
     EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
 }
@@ -103,13 +106,13 @@ TEST_F(UpdateRun, UnreachableServerEndsTheLogWithTheAddress) {
 TEST_F(UpdateRun, ServerTextInPlaceOfThePackageEndsTheLog) {
     server.Put("QLR6-39.pak", "Package withdrawn, try again later");
     const std::string log = RunStartup({server.Environment()});
-    EXPECT_EQ(CheckSection(log), (std::vector<std::string>{"Accessing cloud",
-                                                            "Have: 6-38   Available from cloud: 6-39",
-                                                            Downloading("QLR6-39"),
-                                                            "Program Loaded, decompressing files",
-                                                            "... FAILED (Failed to unpack QLR6-39)"}))
+    EXPECT_EQ(CheckSection(log),
+              (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: 6-39",
+                                        Downloading("QLR6-39"), "Program Loaded, decompressing files",
+                                        "... FAILED (Failed to unpack QLR6-39)"}))
         << log;
-    const std::string tail = "----------------- End ----------------------\r\n\r\nPackage withdrawn, try again later";
+    const std::string tail =
+        "----------------- End ----------------------\r\n\r\nPackage withdrawn, try again later";
     EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
     EXPECT_NE(log.find("Creating Shortcuts"), std::string::npos);  // the pass went on
 }
@@ -117,13 +120,11 @@ TEST_F(UpdateRun, ServerTextInPlaceOfThePackageEndsTheLog) {
 TEST_F(UpdateRun, PackageWithoutTheProgramFails) {
     server.Put("QLR6-39.pak", Padded(PackageBytes({{"C:\\TSLData\\QLR\\readme.txt", "no program here"}})));
     const std::string log = RunStartup({server.Environment()});
-    EXPECT_EQ(CheckSection(log), (std::vector<std::string>{"Accessing cloud",
-                                                            "Have: 6-38   Available from cloud: 6-39",
-                                                            Downloading("QLR6-39"),
-                                                            "Program Loaded, decompressing files",
-                                                            "Decoding 1 files",
-                                                            "File 1: C:\\TSLData\\QLR\\readme.txt",
-                                                            "... FAILED (Failed to unpack QLR6-39)"}))
+    EXPECT_EQ(CheckSection(log),
+              (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: 6-39",
+                                        Downloading("QLR6-39"), "Program Loaded, decompressing files",
+                                        "Decoding 1 files", "File 1: C:\\TSLData\\QLR\\readme.txt",
+                                        "... FAILED (Failed to unpack QLR6-39)"}))
         << log;
     EXPECT_FALSE(machine.Exists(kNewProgram));
 }
@@ -143,7 +144,8 @@ TEST_F(UpdateRun, DamagedPackageKeepsTheInstalledFiles) {
 TEST_F(UpdateRun, SchoolNameReachesTheServerAsWritten) {
     machine.Write("c:\\TSLData\\office\\QLR\\Options.txt", "SchoolName=A&B School #1\r\nSMSID=id 7?x=y\r\n");
     RunStartup({server.Environment()});
-    EXPECT_NE(server.CheckIns().find("\tSchool=A&B School #1\tSMSID=id 7?x=y\tUSER=office"), std::string::npos)
+    EXPECT_NE(server.CheckIns().find("\tSchool=A&B School #1\tSMSID=id 7?x=y\tUSER=office"),
+              std::string::npos)
         << server.CheckIns();
 }
 

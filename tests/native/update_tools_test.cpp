@@ -53,7 +53,9 @@ protected:
         std::ofstream(path, std::ios::binary) << content;
         return path;
     }
-    Outcome Pak(const std::string& arguments) { return Shell(Quoted(BuiltProgram("qlrpak").string()) + " " + arguments); }
+    Outcome Pak(const std::string& arguments) {
+        return Shell(Quoted(BuiltProgram("qlrpak").string()) + " " + arguments);
+    }
     std::string Pakfile() const { return Quoted((dir / "out.pak").string()); }
 
     fs::path dir;
@@ -63,8 +65,9 @@ TEST_F(Qlrpak, RoundTripThroughListVerifyExtractAndTheProgram) {
     const std::string program = Incompressible(100000, 21);
     const std::string notes = std::string(5000, 'n');
     const fs::path a = Local("a.bin", program), b = Local("notes.txt", notes);
-    Outcome created = Pak("create " + Pakfile() + " " + Quoted("C:\\TSLData\\QLR\\QLR6-39.exe=" + a.string()) + " " +
-                          Quoted("docs\\notes.txt=" + b.string()));
+    Outcome created =
+        Pak("create " + Pakfile() + " " + Quoted("C:\\TSLData\\QLR\\QLR6-39.exe=" + a.string()) + " " +
+            Quoted("docs\\notes.txt=" + b.string()));
     ASSERT_EQ(created.status, 0) << created.output;
 
     Outcome listed = Pak("list " + Pakfile());
@@ -78,7 +81,8 @@ TEST_F(Qlrpak, RoundTripThroughListVerifyExtractAndTheProgram) {
     EXPECT_EQ(lines[1].substr(lines[1].rfind('\t')), "\tC:\\TSLData\\QLR\\QLR6-39.exe");
     EXPECT_EQ(lines[2].substr(lines[2].rfind('\t')), "\tdocs\\notes.txt");
     // The compressed sizes account for every byte of the package.
-    const std::uintmax_t compressedA = std::stoull(lines[1].substr(7)), compressedB = std::stoull(lines[2].substr(5));
+    const std::uintmax_t compressedA = std::stoull(lines[1].substr(7)),
+                         compressedB = std::stoull(lines[2].substr(5));
     EXPECT_EQ(fs::file_size(dir / "out.pak"), 4 + (8 + 26 + compressedA) + (8 + 14 + compressedB));
 
     EXPECT_EQ(Pak("verify " + Pakfile()).status, 0);
@@ -114,7 +118,8 @@ TEST_F(Qlrpak, VerifyCatchesAFlippedByte) {
     ASSERT_EQ(Pak("create " + Pakfile() + " " + Quoted("C:\\a.bin=" + a.string())).status, 0);
     const std::string good = FileBytes(dir / "out.pak");
     // Header bytes of the stream, its data and its checksum.
-    for (std::size_t at : {std::size_t{4 + 4 + 8 + 4}, std::size_t{200}, std::size_t{1500}, good.size() - 1}) {
+    for (std::size_t at :
+         {std::size_t{4 + 4 + 8 + 4}, std::size_t{200}, std::size_t{1500}, good.size() - 1}) {
         std::string bad = good;
         bad[at] ^= 0x20;
         std::ofstream(dir / "out.pak", std::ios::binary | std::ios::trunc) << bad;
@@ -155,9 +160,10 @@ TEST_F(Qlrpak, CreateRefusesWhatTheProgramCannotReadBack) {
 TEST_F(Qlrpak, ExtractNeverWritesOutsideTheFolder) {
     for (const char* name : {"..\\escaped.txt", "C:\\x\\..\\..\\escaped.txt", "C:escaped.txt", "a\\\\b.txt",
                              "C:\\x\\file.txt:stream"}) {
-        std::ofstream(dir / "bad.pak", std::ios::binary | std::ios::trunc) << Padded(PackageBytes({{name, "data"}}));
-        Outcome outcome = Pak("extract " + Quoted((dir / "bad.pak").string()) + " --to " +
-                              Quoted((dir / "root").string()));
+        std::ofstream(dir / "bad.pak", std::ios::binary | std::ios::trunc)
+            << Padded(PackageBytes({{name, "data"}}));
+        Outcome outcome =
+            Pak("extract " + Quoted((dir / "bad.pak").string()) + " --to " + Quoted((dir / "root").string()));
         EXPECT_EQ(outcome.status, 1) << name;
         EXPECT_FALSE(fs::exists(dir / "escaped.txt")) << name;
     }
@@ -174,7 +180,8 @@ std::string Get(const std::string& url) {
     if (!response) return "<cannot open>";
     std::string body;
     char buffer[8192];
-    for (HttpRead read; (read = response->Read(buffer, sizeof buffer)).count > 0;) body.append(buffer, read.count);
+    for (HttpRead read; (read = response->Read(buffer, sizeof buffer)).count > 0;)
+        body.append(buffer, read.count);
     return body;
 }
 
@@ -193,8 +200,8 @@ TEST(QlrServer, ServesPackagesAndNothingElse) {
     const std::string package = Incompressible(3 * 1024 * 1024 + 17, 30);
     server.Put("QLR6-39.pak", package);
     EXPECT_EQ(Get(server.BaseUrl() + "updates/QLR6-39.pak"), package);
-    for (const char* path : {"updates/QLR6-40.pak", "updates/..%2Fcheckins.log", "updates/%2E%2E/checkins.log",
-                             "updates/", "checkins.log", "index.html"}) {
+    for (const char* path : {"updates/QLR6-40.pak", "updates/..%2Fcheckins.log",
+                             "updates/%2E%2E/checkins.log", "updates/", "checkins.log", "index.html"}) {
         EXPECT_NE(Get(server.BaseUrl() + path).find("404 Not Found"), std::string::npos) << path;
     }
 }
@@ -210,7 +217,8 @@ TEST(QlrServer, LogsEachCheckInDecodedOnOneLine) {
         return all;
     }();
     ASSERT_EQ(lines.size(), 2u) << server.CheckIns();
-    EXPECT_NE(lines[0].find("\t127.0.0.1\tSchool=A&B School\tSMSID=id\\x0Aforged\tUSER=office"), std::string::npos)
+    EXPECT_NE(lines[0].find("\t127.0.0.1\tSchool=A&B School\tSMSID=id\\x0Aforged\tUSER=office"),
+              std::string::npos)
         << lines[0];
     EXPECT_NE(lines[1].find("\tSchool=Second\tSMSID=2\tUSER=bob"), std::string::npos) << lines[1];
 }
@@ -220,15 +228,16 @@ TEST(QlrServer, StopsCleanlyOnSignals) {
         const fs::path output = fs::temp_directory_path() / ("qlr-server-stop-" + std::to_string(getpid()));
         const std::string root = fs::temp_directory_path().string();
         const std::string program = BuiltProgram("qlr-server").string();
-        char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("--root"), const_cast<char*>(root.c_str()),
-                        nullptr};
+        char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("--root"),
+                        const_cast<char*>(root.c_str()), nullptr};
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         pid_t pid = 0;
         ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ), 0);
         posix_spawn_file_actions_destroy(&actions);
-        for (int i = 0; i < 500 && FileBytes(output).find("listening on http://127.0.0.1:") == std::string::npos; ++i)
+        for (int i = 0;
+             i < 500 && FileBytes(output).find("listening on http://127.0.0.1:") == std::string::npos; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         kill(pid, signal);
         int status = 0;

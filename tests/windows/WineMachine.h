@@ -19,7 +19,8 @@
 // The update server: the Unix environment passes through Wine, so
 // QLR_UPDATE_BASE_URL set for ctest reaches every program started here. A
 // test may instead serve what it needs itself (TestHttpServer.h) and point
-// the programs at it with ScopedEnvironment.
+// the programs at it with ScopedEnvironment. Wine's WinInet honours
+// http_proxy, so the fixture clears it for the loopback servers tests use.
 
 #include <windows.h>
 
@@ -98,6 +99,7 @@ protected:
     bool WaitForAllEnded(DWORD timeoutMs = 30000);
 
 private:
+    ScopedEnvironment noProxy_{"http_proxy", nullptr};
     win32::UniqueHandle job_;
 };
 

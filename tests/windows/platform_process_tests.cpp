@@ -2,6 +2,7 @@
 // replacing a running one, and the user name.
 
 #include "WineMachine.h"
+#include "app/main.h"
 #include "platform/win32/Win32Platform.h"
 
 namespace qlr::testing {
@@ -75,6 +76,18 @@ TEST_F(PlatformProcesses, ExitCodeReadsStillActiveWhileRunningAndTheEndIsSeenEve
         ASSERT_TRUE(WaitUntilEnded(*process)) << "exit code " << code;
         EXPECT_EQ(process->ExitCode(), static_cast<std::uint32_t>(std::stoul(code)));
     }
+}
+
+TEST_F(PlatformProcesses, WaitingForAChildEndsWhenItExitsWithTheStillActiveCode) {
+    const std::string program = "C:\\Temp\\p\\QLR6-38.exe";
+    PlaceStandin(program);
+    TForm1 form(*platform);
+    ScopedEnvironment exit("QLR_STANDIN_EXIT", "259");
+    const ULONGLONG start = ::GetTickCount64();
+    EXPECT_TRUE(form.StartProcessAndWait(program));
+    EXPECT_LT(::GetTickCount64() - start, 10000u);
+    EXPECT_EQ(Runs().size(), 1u);
+    EXPECT_FALSE(form.StartProcessAndWait("C:\\Temp\\p\\missing.exe"));
 }
 
 TEST_F(PlatformProcesses, ProgramsAppendingAtOnceLoseNoRecord) {

@@ -61,7 +61,6 @@ TEST_F(RunControl, BootstrapHandsOverToTheDataFolderCopyWhichStartsTheApplicatio
     TestHttpServer server(
         std::map<std::string, std::string>{{"/qlr/index.php", "Programs on offer\r\nQLR6-38.pak 3 MB\r\n"}});
     ScopedEnvironment url("QLR_UPDATE_BASE_URL", (server.BaseUrl() + "qlr/").c_str());
-    ScopedEnvironment noProxy("http_proxy", nullptr);
 
     EXPECT_EQ(RunProgram(kBootstrap), 0u);
     const auto runs = WaitForRuns(3);

@@ -57,7 +57,9 @@ protected:
         WriteBytes("C:\\SchoolData\\mydata.ib", "");
         Publish("QLR6-38.pak", Padded(PackageBytes({{std::string(kDataFolder) + "\\QLR6-38.exe", "6-38"}})));
     }
-    void Publish(const std::string& name, const std::string& bytes) { WriteBytes(updates + "\\" + name, bytes); }
+    void Publish(const std::string& name, const std::string& bytes) {
+        WriteBytes(updates + "\\" + name, bytes);
+    }
 
     std::string RunStartup() {
         EXPECT_EQ(RunProgram(kStartup), 0u);
@@ -76,30 +78,28 @@ TEST_F(UpdateRun, NewerPackageIsDownloadedAndUnpacked) {
     const std::string program = ReadBytes(BuildFolder() + "\\standin.exe").value();
     Publish("QLR6-39.pak", PackageBytes({{kNewProgram, program}}));
     const std::string log = RunStartup();
-    EXPECT_EQ(CheckSection(log), (std::vector<std::string>{"Accessing cloud",
-                                                            "Have: 6-38   Available from cloud: 6-39",
-                                                            Downloading("QLR6-39"),
-                                                            "Program Loaded, decompressing files",
-                                                            "Decoding 1 files",
-                                                            "File 1: " + kNewProgram,
-                                                            "... OK"}))
+    EXPECT_EQ(CheckSection(log),
+              (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: 6-39",
+                                        Downloading("QLR6-39"), "Program Loaded, decompressing files",
+                                        "Decoding 1 files", "File 1: " + kNewProgram, "... OK"}))
         << log;
     EXPECT_EQ(ReadBytes(kNewProgram), program);
 }
 
 TEST_F(UpdateRun, NothingNewerMeansNothingToDo) {
     const std::string log = RunStartup();
-    EXPECT_EQ(CheckSection(log), (std::vector<std::string>{"Accessing cloud",
-                                                            "Have: 6-38   Available from cloud: 6-38",
-                                                            "Nothing to do"}))
+    EXPECT_EQ(CheckSection(log),
+              (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: 6-38",
+                                        "Nothing to do"}))
         << log;
 }
 
 TEST_F(UpdateRun, ErrorPageInPlaceOfTheListOffersNothing) {
     ScopedEnvironment gone("QLR_UPDATE_BASE_URL", (base + "gone/").c_str());
     const std::string log = RunStartup();
-    EXPECT_EQ(CheckSection(log), (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: ",
-                                                            "Nothing to do"}))
+    EXPECT_EQ(
+        CheckSection(log),
+        (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: ", "Nothing to do"}))
         << log;
     EXPECT_NE(ReadBytes("C:\\Temp\\QLR\\UpdateList.txt").value_or("").find("Not Found"), std::string::npos);
 }
@@ -107,10 +107,11 @@ TEST_F(UpdateRun, ErrorPageInPlaceOfTheListOffersNothing) {
 TEST_F(UpdateRun, UnreachableServerEndsTheLogWithTheAddress) {
     ScopedEnvironment nowhere("QLR_UPDATE_BASE_URL", "http://127.0.0.1:9/");
     const std::string log = RunStartup();
-    EXPECT_EQ(CheckSection(log), (std::vector<std::string>{"Accessing cloud",
-                                                            "Unexpected Exception encountered ...FAILED (2)"}))
+    EXPECT_EQ(CheckSection(log),
+              (std::vector<std::string>{"Accessing cloud", "Unexpected Exception encountered ...FAILED (2)"}))
         << log;
-    const std::string tail = "Cannot open URL: http://127.0.0.1:9/index.php?School=x&SMSID=x&USER=" + UserName();
+    const std::string tail =
+        "Cannot open URL: http://127.0.0.1:9/index.php?School=x&SMSID=x&USER=" + UserName();
     ASSERT_GE(log.size(), tail.size());
     EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
 }
@@ -118,13 +119,13 @@ TEST_F(UpdateRun, UnreachableServerEndsTheLogWithTheAddress) {
 TEST_F(UpdateRun, ServerTextInPlaceOfThePackageEndsTheLog) {
     Publish("QLR6-39.pak", "Package withdrawn, try again later");
     const std::string log = RunStartup();
-    EXPECT_EQ(CheckSection(log), (std::vector<std::string>{"Accessing cloud",
-                                                            "Have: 6-38   Available from cloud: 6-39",
-                                                            Downloading("QLR6-39"),
-                                                            "Program Loaded, decompressing files",
-                                                            "... FAILED (Failed to unpack QLR6-39)"}))
+    EXPECT_EQ(CheckSection(log),
+              (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: 6-39",
+                                        Downloading("QLR6-39"), "Program Loaded, decompressing files",
+                                        "... FAILED (Failed to unpack QLR6-39)"}))
         << log;
-    const std::string tail = "----------------- End ----------------------\r\n\r\nPackage withdrawn, try again later";
+    const std::string tail =
+        "----------------- End ----------------------\r\n\r\nPackage withdrawn, try again later";
     ASSERT_GE(log.size(), tail.size());
     EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
 }
@@ -132,15 +133,22 @@ TEST_F(UpdateRun, ServerTextInPlaceOfThePackageEndsTheLog) {
 TEST_F(UpdateRun, PackageWithoutTheProgramFails) {
     Publish("QLR6-39.pak", Padded(PackageBytes({{std::string(kDataFolder) + "\\readme.txt", "no program"}})));
     const std::string log = RunStartup();
-    EXPECT_EQ(CheckSection(log), (std::vector<std::string>{"Accessing cloud",
-                                                            "Have: 6-38   Available from cloud: 6-39",
-                                                            Downloading("QLR6-39"),
-                                                            "Program Loaded, decompressing files",
-                                                            "Decoding 1 files",
-                                                            "File 1: C:\\TSLData\\QLR\\readme.txt",
-                                                            "... FAILED (Failed to unpack QLR6-39)"}))
+    EXPECT_EQ(CheckSection(log),
+              (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: 6-39",
+                                        Downloading("QLR6-39"), "Program Loaded, decompressing files",
+                                        "Decoding 1 files", "File 1: C:\\TSLData\\QLR\\readme.txt",
+                                        "... FAILED (Failed to unpack QLR6-39)"}))
         << log;
     EXPECT_FALSE(PathExists(kNewProgram));
+}
+
+TEST_F(UpdateRun, RunningProgramIsReplacedByTheUpdate) {
+    const std::string replacement = ReadBytes(BuildFolder() + "\\standin.exe").value();
+    Publish("QLR6-39.pak", PackageBytes({{kStartup, replacement}, {kNewProgram, replacement}}));
+    const std::string log = RunStartup();
+    EXPECT_EQ(CheckSection(log).back(), "... OK") << log;
+    EXPECT_EQ(ReadBytes(kStartup), replacement);  // the copy that ran this update
+    EXPECT_EQ(ReadBytes(kNewProgram), replacement);
 }
 
 // ---- WinInet itself -----------------------------------------------------------

@@ -118,8 +118,9 @@ public:
     }
 
     int Run() {
-        int port = options_.port == 0 ? server_.bind_to_any_port(options_.host)
-                                      : (server_.bind_to_port(options_.host.c_str(), options_.port) ? options_.port : -1);
+        int port = options_.port == 0
+                       ? server_.bind_to_any_port(options_.host)
+                       : (server_.bind_to_port(options_.host.c_str(), options_.port) ? options_.port : -1);
         if (port < 0) {
             std::cerr << "qlr-server: cannot listen on " << options_.host << ":" << options_.port << "\n";
             return 1;
@@ -133,10 +134,10 @@ public:
 
 private:
     void CheckIn(const httplib::Request& request) {
-        std::string line = Now() + "\t" + request.remote_addr + "\tSchool=" +
-                           Printable(request.get_param_value("School")) + "\tSMSID=" +
-                           Printable(request.get_param_value("SMSID")) + "\tUSER=" +
-                           Printable(request.get_param_value("USER"));
+        std::string line = Now() + "\t" + request.remote_addr +
+                           "\tSchool=" + Printable(request.get_param_value("School")) +
+                           "\tSMSID=" + Printable(request.get_param_value("SMSID")) +
+                           "\tUSER=" + Printable(request.get_param_value("USER"));
         std::lock_guard<std::mutex> lock(logMutex_);
         std::cout << line << std::endl;
         std::ofstream log(options_.root / "checkins.log", std::ios::app | std::ios::binary);
@@ -191,7 +192,8 @@ int main(int argc, char** argv) {
         } else if (arg == "--port") {
             char* end = nullptr;
             long port = std::strtol(value.c_str(), &end, 10);
-            if (value.empty() || *end != '\0' || port < 0 || port > 65535) return UsageError("bad port: " + value);
+            if (value.empty() || *end != '\0' || port < 0 || port > 65535)
+                return UsageError("bad port: " + value);
             options.port = static_cast<int>(port);
         } else {
             return UsageError("unknown option: " + arg);

@@ -45,7 +45,9 @@ bool StdFile::Close() {
 
 std::size_t StdFile::Read(void* buffer, std::size_t count) { return std::fread(buffer, 1, count, file_); }
 
-std::size_t StdFile::Write(const void* buffer, std::size_t count) { return std::fwrite(buffer, 1, count, file_); }
+std::size_t StdFile::Write(const void* buffer, std::size_t count) {
+    return std::fwrite(buffer, 1, count, file_);
+}
 
 std::int64_t StdFile::Size() {
     std::int64_t here = Tell(file_);

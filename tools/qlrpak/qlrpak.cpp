@@ -75,7 +75,8 @@ OpenedPackage OpenPackage(const std::string& path) {
     package.reader = std::make_unique<PackageReader>(*package.file, path);
     package.count = package.reader->ReadCount();
     if (package.count > qlr::kMaxPackageEntries)
-        throw RunError(path + " holds " + std::to_string(package.count) + " entries; at most 100 are unpacked");
+        throw RunError(path + " holds " + std::to_string(package.count) +
+                       " entries; at most 100 are unpacked");
     if (package.count < 0) package.count = 0;
     return package;
 }
@@ -105,7 +106,8 @@ int Create(const std::vector<std::string>& args) {
             std::cerr << "qlrpak: cannot read " << source.local.string() << "\n";
             return 1;
         }
-        if (size == 0) return UsageError("empty file (the program cannot unpack it): " + source.local.string());
+        if (size == 0)
+            return UsageError("empty file (the program cannot unpack it): " + source.local.string());
         if (size > static_cast<std::uintmax_t>(std::numeric_limits<std::int32_t>::max()))
             return UsageError("file larger than 2147483647 bytes: " + source.local.string());
         source.size = static_cast<std::int32_t>(size);
@@ -146,7 +148,8 @@ int List(const std::string& path) {
         PackageEntry entry = package.reader->ReadEntryHeader();
         std::int64_t compressed = 0;
         try {
-            compressed = package.reader->InflateEntry(entry.size, [](const char*, std::size_t) { return true; });
+            compressed =
+                package.reader->InflateEntry(entry.size, [](const char*, std::size_t) { return true; });
         } catch (const std::exception& error) {
             throw RunError(EntryError(i, entry, error));
         }
@@ -176,7 +179,8 @@ std::optional<fs::path> LocalPathFor(const fs::path& dir, const std::string& win
     fs::path result = dir;
     if (rest.size() >= 2 && rest[1] == ':' && std::isalpha(static_cast<unsigned char>(rest[0]))) {
         if (rest.size() < 3 || (rest[2] != '\\' && rest[2] != '/')) return std::nullopt;  // drive-relative
-        result /= std::string("drive_") + static_cast<char>(std::tolower(static_cast<unsigned char>(rest[0])));
+        result /=
+            std::string("drive_") + static_cast<char>(std::tolower(static_cast<unsigned char>(rest[0])));
         rest = rest.substr(3);
     }
     std::size_t start = 0;
@@ -185,7 +189,8 @@ std::optional<fs::path> LocalPathFor(const fs::path& dir, const std::string& win
         std::size_t end = rest.find_first_of("\\/", start);
         if (end == std::string::npos) end = rest.size();
         std::string part = rest.substr(start, end - start);
-        if (part.empty() || part == "." || part == ".." || part.find(':') != std::string::npos) return std::nullopt;
+        if (part.empty() || part == "." || part == ".." || part.find(':') != std::string::npos)
+            return std::nullopt;
         result /= part;
         any = true;
         start = end + 1;
@@ -199,18 +204,20 @@ int Extract(const std::string& path, const fs::path& dir) {
     for (std::int32_t i = 1; i <= package.count; ++i) {
         PackageEntry entry = package.reader->ReadEntryHeader();
         auto target = LocalPathFor(dir, entry.name);
-        if (!target) throw RunError("entry " + std::to_string(i) + " (" + entry.name + "): path leaves " + dir.string());
+        if (!target)
+            throw RunError("entry " + std::to_string(i) + " (" + entry.name + "): path leaves " +
+                           dir.string());
         fs::create_directories(target->parent_path());
         fs::path temporary = *target;
         temporary += ".part";
         try {
             auto out = StdFile::Open(temporary, "wb");
             if (!out) throw RunError("cannot create " + temporary.string());
-            package.reader->InflateEntry(entry.size, [&](const char* data, std::size_t n) {
-                return out->Write(data, n) == n;
-            });
+            package.reader->InflateEntry(
+                entry.size, [&](const char* data, std::size_t n) { return out->Write(data, n) == n; });
             if (!out->Close()) throw RunError("Stream write error");
-            if (!qlr::pak::MoveFileOver(temporary, *target)) throw RunError("cannot replace " + target->string());
+            if (!qlr::pak::MoveFileOver(temporary, *target))
+                throw RunError("cannot replace " + target->string());
         } catch (const std::exception& error) {
             std::error_code ignored;
             fs::remove(temporary, ignored);

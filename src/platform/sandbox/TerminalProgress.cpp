@@ -68,8 +68,10 @@ private:
 TerminalConsole::TerminalConsole(int fd, bool terminal, bool verbose)
     : fd_(fd), terminal_(terminal), echo_(terminal || verbose) {}
 
+// A prompt after the run starts on a line of its own.
 TerminalConsole::~TerminalConsole() {
     HideBar();
+    if (terminal_ && !atLineStart_) Write("\n");
 }
 
 std::unique_ptr<TerminalConsole> TerminalConsole::ForStandardOutput(bool verbose) {
@@ -142,6 +144,7 @@ void TerminalConsole::Write(const std::string& text) {
         }
         done += static_cast<std::size_t>(n);
     }
+    atLineStart_ = text.back() == '\n';
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
 }
 

@@ -1,5 +1,7 @@
 #include "platform/win32/Win32Gui.h"
 
+#include "platform/win32/GdiCanvas.h"
+
 #include <commctrl.h>
 
 #include <utility>
@@ -70,13 +72,12 @@ void RegisterOnce(const char* name, WNDPROC procedure, HBRUSH background) {
 
 // A label sizes itself to its caption when it was given no width.
 int TextWidth(HWND window, HFONT font, const std::string& text) {
-    HDC dc = ::GetDC(window);
-    if (!dc) return 0;
-    HGDIOBJ old = ::SelectObject(dc, font);
+    ClientDc dc(window);
+    if (!dc.get()) return 0;
+    HGDIOBJ old = ::SelectObject(dc.get(), font);
     SIZE size{};
-    ::GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
-    ::SelectObject(dc, old);
-    ::ReleaseDC(window, dc);
+    ::GetTextExtentPoint32A(dc.get(), text.c_str(), static_cast<int>(text.size()), &size);
+    ::SelectObject(dc.get(), old);
     return size.cx;
 }
 
