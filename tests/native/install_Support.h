@@ -66,7 +66,8 @@ public:
     // The check-ins the server saw.
     std::string CheckIns() const {
         std::error_code ec;
-        return std::filesystem::exists(folder_ / "checkins.log", ec) ? FileBytes(folder_ / "checkins.log") : "";
+        return std::filesystem::exists(folder_ / "checkins.log", ec) ? FileBytes(folder_ / "checkins.log")
+                                                                     : "";
     }
 
 private:
@@ -74,9 +75,9 @@ private:
         const std::string program = BuiltProgram("qlr-server").string();
         const std::string root = folder_.string();
         const std::string output = (folder_ / "server-output.txt").string();
-        char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("--root"),
-                        const_cast<char*>(root.c_str()),    const_cast<char*>("--port"),
-                        const_cast<char*>("0"),             nullptr};
+        char* argv[] = {
+            const_cast<char*>(program.c_str()), const_cast<char*>("--root"), const_cast<char*>(root.c_str()),
+            const_cast<char*>("--port"),        const_cast<char*>("0"),      nullptr};
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

@@ -40,7 +40,9 @@ const std::string& Foundation() {
 }
 
 // The gauge after a download of that many bytes from an empty gauge, measured against 20000000.
-std::string GaugeAfter(std::size_t bytes) { return std::to_string(std::min<std::size_t>(100, bytes * 100 / 20000000)); }
+std::string GaugeAfter(std::size_t bytes) {
+    return std::to_string(std::min<std::size_t>(100, bytes * 100 / 20000000));
+}
 
 std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts) {
     std::vector<std::string> all;
@@ -53,17 +55,19 @@ const std::vector<std::string> kBegin = {"Loading Foundation....", "Installing F
 const std::vector<std::string> kTempCleared = {"... OK"};
 const std::vector<std::string> kFolders = {"Creating Program Directories... OK", "SchoolData Exists ... OK"};
 const std::vector<std::string> kDownloaded = {"Downloading Foundation File to C:\\Temp\\QLR\\Foundation.pak",
-                                              "Gauge = 0", "Program Loaded, decompressing file", "Gauge = {G1}"};
-const std::vector<std::string> kUnpacked = {"Decoding 3 files", "File 1: C:\\TSLData\\QLR\\Tovanel.exe",
-                                            "File 2: c:\\temp\\QLR\\Firebird\\Firebird-2.1.1.17910-0_Win32.exe",
-                                            "File 3: C:\\temp\\QLR\\SchoolData\\mydata.ib... OK"};
+                                              "Gauge = 0", "Program Loaded, decompressing file",
+                                              "Gauge = {G1}"};
+const std::vector<std::string> kUnpacked = {
+    "Decoding 3 files", "File 1: C:\\TSLData\\QLR\\Tovanel.exe",
+    "File 2: c:\\temp\\QLR\\Firebird\\Firebird-2.1.1.17910-0_Win32.exe",
+    "File 3: C:\\temp\\QLR\\SchoolData\\mydata.ib... OK"};
 const std::vector<std::string> kSchoolData = {"Pt 1", "SchoolData Exists ... OK", "Pt 2"};
 const std::vector<std::string> kBlankLoaded = {"Loading blank database...OK"};
 const std::vector<std::string> kLoaded = {"   ... Foundation loaded OK"};
 const std::vector<std::string> kLoadFailed = {"   ... Foundation load FAILED"};
-const std::vector<std::string> kCopyFailed = {
-    "Loading blank database",
-    "Copying file: C:\\temp\\QLR\\SchoolData\\mydata.ib to c:\\schooldata\\mydata.ib....FAILED 12...FAILED 11"};
+const std::vector<std::string> kCopyFailed = {"Loading blank database",
+                                              "Copying file: C:\\temp\\QLR\\SchoolData\\mydata.ib to "
+                                              "c:\\schooldata\\mydata.ib....FAILED 12...FAILED 11"};
 
 class InstallRun;
 
@@ -141,7 +145,8 @@ TEST_P(InstallRun, LogsEveryOutcomeAndLeavesTheMachineSo) {
 
     std::vector<std::string> expected = c.section;
     for (auto& line : expected)
-        if (auto at = line.find("{G1}"); at != std::string::npos) line.replace(at, 4, GaugeAfter(package.size()));
+        if (auto at = line.find("{G1}"); at != std::string::npos)
+            line.replace(at, 4, GaugeAfter(package.size()));
     EXPECT_EQ(InstallSection(log), expected) << log;
     if (expected.back() == kLoadFailed.back()) {
         // A foundation that is not ready ends the pass: the end block follows at once.
@@ -160,80 +165,75 @@ TEST_P(InstallRun, LogsEveryOutcomeAndLeavesTheMachineSo) {
 
 const std::vector<std::string> kFirebirdRuns = {kNetGuardian, kNetServer, kInstaller};
 
-INSTANTIATE_TEST_SUITE_P(
-    Foundation, InstallRun,
-    ::testing::Values(
-        InstallCase{"FreshMachine", nullptr, {},
-                    Join({kBegin, kTempCleared, kFolders, kDownloaded, kUnpacked, {"Installing Firebird...OK"},
-                          kSchoolData, kBlankLoaded, kLoaded}),
-                    kFirebirdRuns, true, false, kBlankDatabase},
-        InstallCase{"FirebirdAlreadyRegistered", [](InstallRun& r) { r.RegisterFirebird(); }, {},
-                    Join({kBegin, kTempCleared, kFolders, kDownloaded, kUnpacked, {"Firebird already installed"},
-                          kSchoolData, kBlankLoaded, kLoaded}),
-                    {}, true, true, kBlankDatabase},
-        InstallCase{"InstallerRegistersNothing", nullptr, {"QLR_STANDIN_NO_INSTALL=1"},
-                    Join({kBegin, kTempCleared, kFolders, kDownloaded, kUnpacked, {"Installing Firebird...FAILED 9"},
-                          kSchoolData, kBlankLoaded, kLoadFailed}),
-                    kFirebirdRuns, false, false, kBlankDatabase},
-        InstallCase{"PackageWithoutInstaller",
-                    [](InstallRun& r) { r.package = PackageBytes(FoundationEntries(false)); }, {},
-                    Join({kBegin, kTempCleared, kFolders, kDownloaded,
-                          {"Decoding 2 files", "File 1: C:\\TSLData\\QLR\\Tovanel.exe",
-                           "File 2: C:\\temp\\QLR\\SchoolData\\mydata.ib... OK", "Installing Firebird...FAILED 9"},
-                          kSchoolData, kBlankLoaded, kLoadFailed}),
-                    {kNetGuardian, kNetServer}, false, false, kBlankDatabase},
-        InstallCase{"RegisteredKeyCannotBeOpenedForFullAccess",
-                    [](InstallRun& r) {
-                        r.RegisterFirebird();
-                        r.machine.Deny(std::string("key HKLM\\") + kInstancesKey);
-                    },
-                    {},
-                    Join({kBegin, kTempCleared, kFolders, kDownloaded, kUnpacked, {"Installing Firebird...FAILED 9"},
-                          kSchoolData, kBlankLoaded, kLoadFailed}),
-                    kFirebirdRuns, false, false, kBlankDatabase},
-        InstallCase{"InvalidPackage",
-                    [](InstallRun& r) {
-                        r.package = PackageBytes(FoundationEntries(true));
-                        r.package.replace(0, 4, std::string("\x65\x00\x00\x00", 4));  // 101 entries
-                    },
-                    {},
-                    Join({kBegin, kTempCleared, kFolders, kDownloaded,
-                          {"File invalid. Contains 101 files... FAILED 8"}, kLoadFailed}),
-                    {}, false, true, ""},
-        InstallCase{"DatabaseCannotBeCopied",
-                    [](InstallRun& r) { r.machine.Deny("file C:\\SchoolData\\mydata.ib"); }, {},
-                    Join({kBegin, kTempCleared, kFolders, kDownloaded, kUnpacked, {"Installing Firebird...OK"},
-                          kSchoolData, kCopyFailed, kLoadFailed}),
-                    kFirebirdRuns, true, false, ""},
-        InstallCase{"SchoolDataCannotBeCreated", [](InstallRun& r) { r.machine.Deny("folder C:\\SchoolData"); }, {},
-                    Join({kBegin, kTempCleared,
-                          {"Creating Program Directories... OK", "SchoolData Does NOT exist ....FAILED 7"},
-                          kDownloaded, kUnpacked,
-                          {"Installing Firebird...OK", "Pt 1", "SchoolData Does NOT exist ....FAILED 10", "Pt 2"},
-                          kCopyFailed, kLoadFailed}),
-                    kFirebirdRuns, true, false, ""},
-        InstallCase{"TemporaryFileHeldOpen",
-                    [](InstallRun& r) {
-                        r.machine.Write("C:\\Temp\\QLR\\held.txt", "in use");
-                        r.machine.Deny("file C:\\Temp\\QLR\\held.txt");
-                    },
-                    {},
-                    Join({kBegin, {"... FAILED 5"}, kFolders, kDownloaded, kUnpacked, {"Installing Firebird...OK"},
-                          kSchoolData, kBlankLoaded, kLoaded}),
-                    kFirebirdRuns, true, false, kBlankDatabase},
-        InstallCase{"ProgramFolderCannotBeCreated",
-                    [](InstallRun& r) { r.machine.Deny("folder C:\\Program Files\\Tessaly"); }, {},
-                    Join({kBegin, kTempCleared,
-                          {"Creating Program Directories... FAILED 6a... OK", "SchoolData Exists ... OK"},
-                          kDownloaded, kUnpacked, {"Installing Firebird...OK"}, kSchoolData, kBlankLoaded, kLoaded}),
-                    kFirebirdRuns, true, false, kBlankDatabase},
-        InstallCase{"ExistingSchoolDatabaseIsKept",
-                    [](InstallRun& r) { r.machine.Write("C:\\SchoolData\\mydata.ib", "the school's own data"); },
-                    {},
-                    Join({kBegin, kTempCleared, kFolders, kDownloaded, kUnpacked, {"Installing Firebird...OK"},
-                          kSchoolData, kLoaded}),
-                    kFirebirdRuns, true, false, "the school's own data"}),
+// The installation's lines up to the Firebird step, after a clean download and unpack.
+const std::vector<std::string> kUnpackedAsUsual =
+    Join({kBegin, kTempCleared, kFolders, kDownloaded, kUnpacked});
+
+void SetUpRegistration(InstallRun& r) { r.RegisterFirebird(); }
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Foundation, InstallRun, ::testing::Values(
+    InstallCase{"FreshMachine", nullptr, {},
+        Join({kUnpackedAsUsual, {"Installing Firebird...OK"}, kSchoolData, kBlankLoaded, kLoaded}),
+        kFirebirdRuns, true, false, kBlankDatabase},
+    InstallCase{"FirebirdAlreadyRegistered", SetUpRegistration, {},
+        Join({kUnpackedAsUsual, {"Firebird already installed"}, kSchoolData, kBlankLoaded, kLoaded}),
+        {}, true, true, kBlankDatabase},
+    InstallCase{"InstallerRegistersNothing", nullptr, {"QLR_STANDIN_NO_INSTALL=1"},
+        Join({kUnpackedAsUsual, {"Installing Firebird...FAILED 9"}, kSchoolData, kBlankLoaded, kLoadFailed}),
+        kFirebirdRuns, false, false, kBlankDatabase},
+    InstallCase{"PackageWithoutInstaller",
+        [](InstallRun& r) { r.package = PackageBytes(FoundationEntries(false)); }, {},
+        Join({kBegin, kTempCleared, kFolders, kDownloaded,
+              {"Decoding 2 files", "File 1: C:\\TSLData\\QLR\\Tovanel.exe",
+               "File 2: C:\\temp\\QLR\\SchoolData\\mydata.ib... OK", "Installing Firebird...FAILED 9"},
+              kSchoolData, kBlankLoaded, kLoadFailed}),
+        {kNetGuardian, kNetServer}, false, false, kBlankDatabase},
+    InstallCase{"RegisteredKeyCannotBeOpenedForFullAccess",
+        [](InstallRun& r) {
+            r.RegisterFirebird();
+            r.machine.Deny(std::string("key HKLM\\") + kInstancesKey);
+        }, {},
+        Join({kUnpackedAsUsual, {"Installing Firebird...FAILED 9"}, kSchoolData, kBlankLoaded, kLoadFailed}),
+        kFirebirdRuns, false, false, kBlankDatabase},
+    InstallCase{"InvalidPackage",
+        [](InstallRun& r) { r.package.replace(0, 4, std::string("\x65\x00\x00\x00", 4)); },  // 101 entries
+        {},
+        Join({kBegin, kTempCleared, kFolders, kDownloaded, {"File invalid. Contains 101 files... FAILED 8"},
+              kLoadFailed}),
+        {}, false, true, ""},
+    InstallCase{"DatabaseCannotBeCopied",
+        [](InstallRun& r) { r.machine.Deny("file C:\\SchoolData\\mydata.ib"); }, {},
+        Join({kUnpackedAsUsual, {"Installing Firebird...OK"}, kSchoolData, kCopyFailed, kLoadFailed}),
+        kFirebirdRuns, true, false, ""},
+    InstallCase{"SchoolDataCannotBeCreated",
+        [](InstallRun& r) { r.machine.Deny("folder C:\\SchoolData"); }, {},
+        Join({kBegin, kTempCleared,
+              {"Creating Program Directories... OK", "SchoolData Does NOT exist ....FAILED 7"},
+              kDownloaded, kUnpacked,
+              {"Installing Firebird...OK", "Pt 1", "SchoolData Does NOT exist ....FAILED 10", "Pt 2"},
+              kCopyFailed, kLoadFailed}),
+        kFirebirdRuns, true, false, ""},
+    InstallCase{"TemporaryFileHeldOpen",
+        [](InstallRun& r) {
+            r.machine.Write("C:\\Temp\\QLR\\held.txt", "in use");
+            r.machine.Deny("file C:\\Temp\\QLR\\held.txt");
+        }, {},
+        Join({kBegin, {"... FAILED 5"}, kFolders, kDownloaded, kUnpacked, {"Installing Firebird...OK"},
+              kSchoolData, kBlankLoaded, kLoaded}),
+        kFirebirdRuns, true, false, kBlankDatabase},
+    InstallCase{"ProgramFolderCannotBeCreated",
+        [](InstallRun& r) { r.machine.Deny("folder C:\\Program Files\\Tessaly"); }, {},
+        Join({kBegin, kTempCleared,
+              {"Creating Program Directories... FAILED 6a... OK", "SchoolData Exists ... OK"},
+              kDownloaded, kUnpacked, {"Installing Firebird...OK"}, kSchoolData, kBlankLoaded, kLoaded}),
+        kFirebirdRuns, true, false, kBlankDatabase},
+    InstallCase{"ExistingSchoolDatabaseIsKept",
+        [](InstallRun& r) { r.machine.Write("C:\\SchoolData\\mydata.ib", "the school's own data"); }, {},
+        Join({kUnpackedAsUsual, {"Installing Firebird...OK"}, kSchoolData, kLoaded}),
+        kFirebirdRuns, true, false, "the school's own data"}),
     [](const ::testing::TestParamInfo<InstallCase>& info) { return std::string(info.param.name); });
+// clang-format on
 
 // Failures the installation does not catch end it where they happen.
 class InstallAbort : public InstallRun {};
@@ -259,10 +259,11 @@ TEST_F(InstallAbort, UnreachableServerEndsTheInstallationAfterTheDownloadLine) {
     const auto result = machine.Run(kSetupCopy);  // the fixture's default server does not answer
     ASSERT_EQ(result.exitCode, 0) << result.output;
     const std::string log = machine.Log("Setup");
-    EXPECT_EQ(InstallSection(log),
-              Join({kBegin, kTempCleared, kFolders,
-                    {"Downloading Foundation File to C:\\Temp\\QLR\\Foundation.pak", "Gauge = 0",
-                     "Unexpected Exception encountered ...FAILED (2)"}}))
+    EXPECT_EQ(InstallSection(log), Join({kBegin,
+                                         kTempCleared,
+                                         kFolders,
+                                         {"Downloading Foundation File to C:\\Temp\\QLR\\Foundation.pak",
+                                          "Gauge = 0", "Unexpected Exception encountered ...FAILED (2)"}}))
         << log;
     EXPECT_TRUE(log.ends_with("\r\n\r\nCannot open URL: " + std::string(kUnreachableServer) +
                               "updates/Foundation.pak"))

@@ -22,7 +22,8 @@ constexpr const char* kProgramFilesCopy = "c:\\Program Files\\Tessaly\\Quillory\
 constexpr const char* kInstancesKey = "Software\\Firebird Project\\Firebird Server\\Instances";
 constexpr const char* kInstaller = "c:\\temp\\QLR\\Firebird\\Firebird-2.1.1.17910-0_Win32.exe";
 constexpr const char* kInstallerArguments =
-    " /SILENT /VERYSILENT /SP- /SUPPRESSMSGBOXES /LOG=\"c:\\temp\\qlr\\FBInstallLog.txt\" /NOCANCEL /NOICONS   "
+    " /SILENT /VERYSILENT /SP- /SUPPRESSMSGBOXES /LOG=\"c:\\temp\\qlr\\FBInstallLog.txt\" /NOCANCEL /NOICONS "
+    "  "
     "/COMPONENTS=\"ServerComponent\\SuperServerComponent,ServerComponent,ClientComponent\" /NOCPL    ";
 
 // The packages the maker publishes, made once: the real program in both places, stand-ins for the rest.
@@ -55,7 +56,8 @@ protected:
     }
     std::string Folder(const char* value) {
         auto key = machine.platform().OpenRegistryKey(
-            RegistryRoot::CurrentUser, "Software\\MicroSoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", false);
+            RegistryRoot::CurrentUser,
+            "Software\\MicroSoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", false);
         return key ? key->ReadValue(value).text : std::string();
     }
     SandboxMachine machine;
@@ -161,17 +163,20 @@ TEST(FoundationReinstall, ReplacesTheRunningStartupProgram) {
         key->WriteString("DefaultInstance", "C:\\Program Files\\Firebird\\Firebird_2_1\\");
     }
     const std::string rebuilt = FileBytes(BuiltProgram("tovanel")) + std::string("\0rebuilt", 8);
-    server.Put("Foundation.pak", PackageBytes({{kStartupCopy, rebuilt},
-                                               {"C:\\temp\\QLR\\SchoolData\\mydata.ib", "blank school database"}}));
+    server.Put("Foundation.pak",
+               PackageBytes({{kStartupCopy, rebuilt},
+                             {"C:\\temp\\QLR\\SchoolData\\mydata.ib", "blank school database"}}));
 
     const auto result = machine.Run(kStartupCopy, {server.Environment()});
     ASSERT_EQ(result.exitCode, 0) << result.output;
     const std::string log = machine.Log("Startup");
-    EXPECT_NE(log.find("\r\nFile 1: C:\\TSLData\\QLR\\Tovanel.exe\r\nFile 2: C:\\temp\\QLR\\SchoolData\\mydata.ib"
-                       "... OK\r\nFirebird already installed\r\n"),
-              std::string::npos)
+    EXPECT_NE(
+        log.find("\r\nFile 1: C:\\TSLData\\QLR\\Tovanel.exe\r\nFile 2: C:\\temp\\QLR\\SchoolData\\mydata.ib"
+                 "... OK\r\nFirebird already installed\r\n"),
+        std::string::npos)
         << log;
-    EXPECT_NE(log.find("\r\nLoading blank database...OK\r\n   ... Foundation loaded OK\r\n"), std::string::npos)
+    EXPECT_NE(log.find("\r\nLoading blank database...OK\r\n   ... Foundation loaded OK\r\n"),
+              std::string::npos)
         << log;
     EXPECT_TRUE(machine.Read(kStartupCopy) == rebuilt);
     EXPECT_EQ(machine.Read("C:\\SchoolData\\mydata.ib"), "blank school database");

@@ -16,7 +16,8 @@ namespace qlr::testing {
 namespace {
 
 constexpr const char* kShellFolders = "Software\\MicroSoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-constexpr const char* kShellFoldersKey = "HKCU\\Software\\MicroSoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+constexpr const char* kShellFoldersKey =
+    "HKCU\\Software\\MicroSoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 constexpr const char* kSuiteTarget = "c:\\Program Files\\Tessaly\\Quillory\\Tovanel.exe";
 
 class ShortcutMachine {
@@ -34,7 +35,8 @@ public:
         std::ofstream(file, std::ios::binary | std::ios::trunc) << data.Text();
     }
     void SetFolderValueToNumber(const std::string& name) {
-        ASSERT_TRUE(sandbox::WriteRegistryValue(machine.Root().string(), kShellFoldersKey, name, "dword", "00000001"));
+        ASSERT_TRUE(sandbox::WriteRegistryValue(machine.Root().string(), kShellFoldersKey, name, "dword",
+                                                "00000001"));
     }
     SandboxMachine machine;
 };
@@ -53,14 +55,16 @@ TEST_F(MakeShortcutTest, EachLocationCodeUsesItsRegistryFolder) {
     machine.MakeFolders(quickLaunch);
     {
         auto grpConv = machine.platform().OpenRegistryKey(
-            RegistryRoot::CurrentUser, "Software\\MicroSoft\\Windows\\CurrentVersion\\GrpConv\\MapGroups", true);
+            RegistryRoot::CurrentUser, "Software\\MicroSoft\\Windows\\CurrentVersion\\GrpConv\\MapGroups",
+            true);
         ASSERT_TRUE(grpConv);
         grpConv->WriteString("Quick Launch", quickLaunch);
     }
     const struct {
         int code;
         std::string folder;
-    } cases[] = {{1, Folder("Desktop")}, {2, Folder("Start Menu")}, {3, quickLaunch}, {4, Folder("Programs")}};
+    } cases[] = {
+        {1, Folder("Desktop")}, {2, Folder("Start Menu")}, {3, quickLaunch}, {4, Folder("Programs")}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.code);
         ASSERT_FALSE(c.folder.empty());
@@ -114,7 +118,8 @@ TEST_F(MakeShortcutTest, LinkThatCannotBeWrittenIsReportedAsFailed) {
     const std::string desktop = Folder("Desktop");
     machine.Deny("folder " + desktop);
     form.MakeShortcut(kSuiteTarget, 1);
-    EXPECT_EQ(LogLines(), std::vector<std::string>{"Creating Shortcut for " + desktop + "\\Tovanel.lnk ...FAILED"});
+    EXPECT_EQ(LogLines(),
+              std::vector<std::string>{"Creating Shortcut for " + desktop + "\\Tovanel.lnk ...FAILED"});
     EXPECT_FALSE(machine.Exists(desktop + "\\Tovanel.lnk"));
 }
 
@@ -153,8 +158,7 @@ protected:
         return lines;
     }
     std::vector<std::string> CreatedLines(const std::string& linkName) {
-        return {"Creating Shortcuts",
-                "Created Shortcut for " + Folder("Desktop") + "\\" + linkName,
+        return {"Creating Shortcuts", "Created Shortcut for " + Folder("Desktop") + "\\" + linkName,
                 "Created Shortcut in Desktop",
                 "Created Shortcut for " + Folder("Start Menu") + "\\" + linkName,
                 "Created Shortcut in Start Menu"};
@@ -195,10 +199,10 @@ TEST_F(SuiteShortcutRun, SecondRunFindsBothLinks) {
     const std::string startLink = Folder("Start Menu") + "\\Tovanel.lnk";
     const std::string firstBytes = machine.Read(desktopLink);
     EXPECT_EQ(ShortcutLines(RunAndLog(copy, "Startup")),
-              (std::vector<std::string>{"Creating Shortcuts", "Shortcut for " + desktopLink + " already existed",
-                                        "Created Shortcut in Desktop",
-                                        "Shortcut for " + startLink + " already existed",
-                                        "Created Shortcut in Start Menu"}));
+              (std::vector<std::string>{
+                  "Creating Shortcuts", "Shortcut for " + desktopLink + " already existed",
+                  "Created Shortcut in Desktop", "Shortcut for " + startLink + " already existed",
+                  "Created Shortcut in Start Menu"}));
     EXPECT_EQ(machine.Read(desktopLink), firstBytes);
 }
 
@@ -206,19 +210,22 @@ TEST_F(SuiteShortcutRun, NoDesktopFolderStillMakesTheStartMenuLink) {
     RemoveFolderValue("Desktop");
     const std::string startLink = Folder("Start Menu") + "\\Tovanel.lnk";
     EXPECT_EQ(ShortcutLines(RunAndLog("C:\\TSLData\\QLR\\Tovanel.exe", "Startup")),
-              (std::vector<std::string>{"Creating Shortcuts", "FAILED - no directory", "Created Shortcut in Desktop",
-                                        "Created Shortcut for " + startLink, "Created Shortcut in Start Menu"}));
+              (std::vector<std::string>{"Creating Shortcuts", "FAILED - no directory",
+                                        "Created Shortcut in Desktop", "Created Shortcut for " + startLink,
+                                        "Created Shortcut in Start Menu"}));
     EXPECT_EQ(LnkInfoLocalPath(machine.Host(startLink)), kSuiteTarget);
 }
 
 TEST_F(SuiteShortcutRun, DesktopValueOfAnotherTypeEndsThePass) {
     SetFolderValueToNumber("Desktop");
     const std::string log = RunAndLog("C:\\TSLData\\QLR\\Tovanel.exe", "Startup");
-    EXPECT_EQ(ShortcutLines(log),
-              (std::vector<std::string>{"Creating Shortcuts", "Unexpected Exception encountered ...FAILED (2)"}))
+    EXPECT_EQ(
+        ShortcutLines(log),
+        (std::vector<std::string>{"Creating Shortcuts", "Unexpected Exception encountered ...FAILED (2)"}))
         << log;
-    EXPECT_TRUE(log.ends_with("----------------- End ----------------------\r\n\r\n"
-                              "Invalid data type for registry value 'Desktop'"))
+    EXPECT_TRUE(
+        log.ends_with("----------------- End ----------------------\r\n\r\n"
+                      "Invalid data type for registry value 'Desktop'"))
         << log;
 }
 

@@ -89,15 +89,6 @@ TEST_F(GaugeAcrossSteps, TwoFullStepsStopAtHundred) {
     EXPECT_EQ(shown.back(), "100%");
 }
 
-TEST_F(GaugeAcrossSteps, ShowThenCloseHidesButKeepsTheWindow) {
-    form.ShowProgressWindow();
-    Tf_progress* window = form.f_progress.get();
-    EXPECT_TRUE(window->Visible());
-    form.CloseProgressWindow();
-    EXPECT_FALSE(window->Visible());
-    form.ShowProgressWindow();
-    EXPECT_EQ(form.f_progress.get(), window);  // the one instance
-}
 
 
 }  // namespace

@@ -20,7 +20,8 @@ const std::string kSetupCopy = std::string(kSetupFolder) + "\\Tovanel.exe";
 constexpr const char* kProgramFilesTarget = "c:\\Program Files\\Tessaly\\Quillory\\Tovanel.exe";
 constexpr const char* kInstaller = "c:\\temp\\QLR\\Firebird\\Firebird-2.1.1.17910-0_Win32.exe";
 constexpr const char* kInstallerArguments =
-    " /SILENT /VERYSILENT /SP- /SUPPRESSMSGBOXES /LOG=\"c:\\temp\\qlr\\FBInstallLog.txt\" /NOCANCEL /NOICONS   "
+    " /SILENT /VERYSILENT /SP- /SUPPRESSMSGBOXES /LOG=\"c:\\temp\\qlr\\FBInstallLog.txt\" /NOCANCEL /NOICONS "
+    "  "
     "/COMPONENTS=\"ServerComponent\\SuperServerComponent,ServerComponent,ClientComponent\" /NOCPL    ";
 constexpr const char* kClientLibrary = "C:\\windows\\system32\\GDS32.dll";
 constexpr const char* kShellFolders = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
@@ -50,7 +51,9 @@ protected:
         RemoveTree(kSetupFolder);
         RemoveTree(kClientLibrary);
     }
-    static std::string Folder(const char* value) { return RegistryText(HKEY_CURRENT_USER, kShellFolders, value); }
+    static std::string Folder(const char* value) {
+        return RegistryText(HKEY_CURRENT_USER, kShellFolders, value);
+    }
 
     std::string foundation, update, list;
 };
@@ -70,10 +73,10 @@ TEST_F(FreshWindowsMachine, SetupCopyInstallsTheSuiteAndTheShellLinksPointAtTheP
 
     const std::string desktopLink = Folder("Desktop") + "\\Tovanel.lnk";
     const std::string startLink = Folder("Start Menu") + "\\Tovanel.lnk";
-    const auto expected = FreshInstallLog({kSetupCopy, server.BaseUrl(), UserName(), Folder("Desktop"),
-                                           Folder("Start Menu"), static_cast<std::int64_t>(foundation.size()),
-                                           static_cast<std::int64_t>(list.size()),
-                                           static_cast<std::int64_t>(update.size())});
+    const auto expected =
+        FreshInstallLog({kSetupCopy, server.BaseUrl(), UserName(), Folder("Desktop"), Folder("Start Menu"),
+                         static_cast<std::int64_t>(foundation.size()), static_cast<std::int64_t>(list.size()),
+                         static_cast<std::int64_t>(update.size())});
     EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.end()), expected) << *log;
 
     EXPECT_FALSE(RegistryText(HKEY_LOCAL_MACHINE, "Software\\Firebird Project\\Firebird Server\\Instances",
@@ -86,8 +89,9 @@ TEST_F(FreshWindowsMachine, SetupCopyInstallsTheSuiteAndTheShellLinksPointAtTheP
         ASSERT_TRUE(bytes) << link;
         const auto target = LinkLocalPath(*bytes);
         ASSERT_TRUE(target) << link;
-        EXPECT_EQ(CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, target->c_str(), -1, kProgramFilesTarget, -1),
-                  CSTR_EQUAL)
+        EXPECT_EQ(
+            CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, target->c_str(), -1, kProgramFilesTarget, -1),
+            CSTR_EQUAL)
             << *target;
     }
 
@@ -96,8 +100,8 @@ TEST_F(FreshWindowsMachine, SetupCopyInstallsTheSuiteAndTheShellLinksPointAtTheP
     std::vector<StandinRun> firebird = {
         {setup + "\\net.exe", "net stop \"InterBase Guardian\" >NULL", setup},
         {setup + "\\net.exe", "net stop \"InterBase Server\" >NULL", setup},
-        {"C:\\Temp\\QLR\\Firebird\\Firebird-2.1.1.17910-0_Win32.exe", kInstaller + std::string(kInstallerArguments),
-         setup},
+        {"C:\\Temp\\QLR\\Firebird\\Firebird-2.1.1.17910-0_Win32.exe",
+         kInstaller + std::string(kInstallerArguments), setup},
     };
     // A program's own path keeps the case the command line gave it.
     std::vector<StandinRun> firebirdRuns(runs.begin(), runs.begin() + 3);
@@ -106,10 +110,11 @@ TEST_F(FreshWindowsMachine, SetupCopyInstallsTheSuiteAndTheShellLinksPointAtTheP
     EXPECT_EQ(firebirdRuns, firebird);
     std::vector<StandinRun> started(runs.begin() + 3, runs.end());
     std::sort(started.begin(), started.end());  // neither is waited for
-    EXPECT_EQ(started, (std::vector<StandinRun>{
-                           {"C:\\TSLData\\QLR\\QLR6-39.exe", "C:\\TSLData\\QLR\\QLR6-39.exe QLR", "C:\\TSLData\\QLR"},
-                           {"C:\\TSLData\\QLR\\Shifter.exe", "C:\\TSLData\\QLR\\Shifter.exe", "C:\\TSLData\\QLR"},
-                       }));
+    EXPECT_EQ(started,
+              (std::vector<StandinRun>{
+                  {"C:\\TSLData\\QLR\\QLR6-39.exe", "C:\\TSLData\\QLR\\QLR6-39.exe QLR", "C:\\TSLData\\QLR"},
+                  {"C:\\TSLData\\QLR\\Shifter.exe", "C:\\TSLData\\QLR\\Shifter.exe", "C:\\TSLData\\QLR"},
+              }));
 }
 
 TEST_F(FreshWindowsMachine, DesktopLinkTargetHandsOverAndTheStartupCopyFindsItsLinks) {
@@ -135,7 +140,8 @@ TEST_F(FreshWindowsMachine, DesktopLinkTargetHandsOverAndTheStartupCopyFindsItsL
              "\r\nFoundation loaded.  Starting Existing Program\r\n",
              "\r\nFoundation already loaded\r\n",
              "\r\nHave: 6-39   Available from cloud: 6-39\r\nNothing to do\r\n",
-             "\r\nShortcut for " + Folder("Desktop") + "\\Tovanel.lnk already existed\r\nCreated Shortcut in Desktop\r\n",
+             "\r\nShortcut for " + Folder("Desktop") +
+                 "\\Tovanel.lnk already existed\r\nCreated Shortcut in Desktop\r\n",
              "\r\nShortcut for " + Folder("Start Menu") + "\\Tovanel.lnk already existed\r\n",
          })
         EXPECT_NE(startup->find(part), std::string::npos) << part << "\n" << *startup;

@@ -77,7 +77,7 @@ public:
         if (!added_) return false;
         while (!headersDone_ && !done_) Pump();
         if (headersDone_) return true;
-        return result_ == CURLE_OK && status_ != 0;
+        return result_ == CURLE_OK;  // a transfer without headers (file:, ftp:) that ended well
     }
 
     HttpRead Read(char* buffer, std::size_t count) override {
