@@ -95,10 +95,9 @@ report() {  # DRIVE_C SERVERDIR
   say "Programs that were started (own path | command line | current folder)"
   tr -d '\r' <"$c/standin-runs.txt"
   say "Shortcuts"
-  for link in "$c"/users/*/Desktop/*.lnk "$c"/users/*/"Start Menu"/*.lnk; do
-    [ -f "$link" ] && printf '%s -> %s\n' "${link#$c/}" "$(lnkinfo "$link" | sed -n 's/^[[:space:]]*Local path[[:space:]]*: //p')"
+  find "$c/users" -name '*.lnk' -type f | while read -r link; do
+    printf '%s -> %s\n' "${link#$c/}" "$(lnkinfo "$link" | sed -n 's/^[[:space:]]*Local path[[:space:]]*: //p')"
   done
-  true
 }
 
 # ---------------------------------------------------------------- sandbox
@@ -110,6 +109,7 @@ sandbox_demo() {
   url=$(start_server "$server"); servers+=("$server")
   export QLR_UPDATE_BASE_URL=$url QLR_SANDBOX_ROOT=$root
   local c=$root/drive_c
+  cp "$native/standin" "$c/windows/system32/net.exe"  # the system's service tool
   mkdir -p "$c/Downloads/QLR SETUP"
   cp "$native/tovanel" "$c/Downloads/QLR SETUP/Tovanel.exe"
   say "Sandbox: setup copy C:\\Downloads\\QLR SETUP\\Tovanel.exe"
@@ -131,8 +131,8 @@ sandbox_demo() {
 wine_demo() {
   say "Wine: a fresh 32-bit prefix"
   local server=$demo/server-windows url
-  export WINEPREFIX=$demo/wineprefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
-  wineboot -i >/dev/null 2>&1; wineserver -w
+  export WINEPREFIX=$demo/wineprefix
+  scripts/wine-run.sh cmd /c ver >/dev/null  # makes the prefix
   publish "$server" "$windows/Tovanel.exe" "$windows/standin.exe" Foundation QLR6-38
   url=$(start_server "$server"); servers+=("$server")
   export QLR_UPDATE_BASE_URL=$url
@@ -140,11 +140,10 @@ wine_demo() {
   mkdir -p "$c/Downloads/QLR SETUP"
   cp "$windows/Tovanel.exe" "$c/Downloads/QLR SETUP/Tovanel.exe"
   say "Wine: setup copy C:\\Downloads\\QLR SETUP\\Tovanel.exe"
-  wine 'C:\Downloads\QLR SETUP\Tovanel.exe'; wineserver -w
+  scripts/wine-run.sh 'C:\Downloads\QLR SETUP\Tovanel.exe'; wineserver -w
   publish "$server" "$windows/Tovanel.exe" "$windows/standin.exe" QLR6-39
   say "Wine: the desktop shortcut starts C:\\Program Files\\Tessaly\\Quillory\\Tovanel.exe (twice)"
-  wine 'C:\Program Files\Tessaly\Quillory\Tovanel.exe'; wineserver -w
-  wine 'C:\Program Files\Tessaly\Quillory\Tovanel.exe'; wineserver -w
+  for _ in 1 2; do scripts/wine-run.sh 'C:\Program Files\Tessaly\Quillory\Tovanel.exe'; wineserver -w; done
   report "$c" "$server"
 }
 

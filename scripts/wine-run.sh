@@ -22,8 +22,9 @@ export WINEPREFIX=${WINEPREFIX:-$here/build/wineprefix}
 WINEPREFIX=${WINEPREFIX%/}
 export WINEARCH=win32
 export WINEDEBUG=${WINEDEBUG:--all}
-# No Mono or Gecko installer dialogs while the prefix is made.
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# No Mono or Gecko installer dialogs while the prefix is made, and no menu
+# entries written into the host's desktop for the links the program makes.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}
 
 die() { echo "wine-run.sh: $*" >&2; exit 125; }
 
@@ -49,6 +50,13 @@ if [ ! -f "$WINEPREFIX/.tovanel-prefix-ready" ]; then
   # A crash prints its backtrace instead of waiting for someone to close a dialog.
   wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 ||
     die "cannot configure $WINEPREFIX"
+  wine reg add 'HKCU\Software\Wine\DllOverrides' /v winemenubuilder.exe /t REG_SZ /d '' /f >/dev/null 2>&1 ||
+    die "cannot configure $WINEPREFIX"
+  # The profile's Desktop, Documents, ... link to the host's home: make them
+  # real folders so that links and files a run writes stay in the prefix.
+  for link in "$WINEPREFIX"/drive_c/users/*/*; do
+    if [ -L "$link" ]; then rm -f "$link" && mkdir -p "$link"; fi
+  done
   wineserver -w
   touch "$WINEPREFIX/.tovanel-prefix-ready"
 fi

@@ -93,7 +93,7 @@ bool TForm1::InstallFoundation() {
                                                      : "SchoolData Does NOT exist ....FAILED 10");
     AddLogLine("Pt 2");
     // Never over a school's own data: the blank database only fills a gap.
-    if (true) {
+    if (!platform_.FileExists(kSchoolDatabase)) {
         AddLogLine("Loading blank database");
         CopyOneFile(kBlankDatabase, kSchoolDatabase);
         if (platform_.FileExists(kSchoolDatabase)) {
@@ -107,10 +107,10 @@ bool TForm1::InstallFoundation() {
 }
 
 std::string TForm1::ReadFirebirdInstance() {
-    auto key = platform_.OpenRegistryKey(RegistryRoot::LocalMachine, kInstancesKey, false);
-    if (!key) return std::string();
+    // Any registry trouble means "not registered": the installer then runs and tells.
     try {
-        return ReadRegistryText(*key, "DefaultInstance");
+        auto key = platform_.OpenRegistryKey(RegistryRoot::LocalMachine, kInstancesKey, false);
+        return key ? ReadRegistryText(*key, "DefaultInstance") : std::string();
     } catch (const std::exception&) {
         return std::string();
     }

@@ -21,7 +21,7 @@ constexpr SuiteProgram kSuitePrograms[] = {
     {"PEXIL", "Pexil"},
 };
 
-// ChangeFileExt(target, ".lnk") and then its file-name part.
+// The target's file name with its extension (after the last dot of that name) made ".lnk".
 std::string LinkFileName(const std::string& target) {
     const auto lastDelimiter = target.find_last_of("\\:");
     const auto dot = target.rfind('.');
@@ -81,7 +81,7 @@ void TForm1::MakeShortcut(const std::string& target, int shortcutLocation) {
     }
     link->Save(linkPath);
     // The save's own answer is not trusted: only a file on disk counts as a shortcut.
-    if (true)
+    if (platform_.FileExists(linkPath))
         AddLogLine("Created Shortcut for " + linkPath);
     else
         AddLogLine("Creating Shortcut for " + linkPath + " ...FAILED");

@@ -43,9 +43,9 @@ void TForm1::CheckForUpdates(const std::string& schoolName, const std::string& s
     Edit6.SetText(base + "index.php");
     DownloadFile(UpdateListUrl(base, schoolName, smsid, CurrentUserName()), kListFile);
 
-    const std::string list = ReadWholeFile(platform_, kListFile);
-    Memo1.SetText(NormalizeLineBreaks(list));
-    const UpdateOffer offer = ReadUpdateList(list);
+    Memo1.SetText(NormalizeLineBreaks(ReadWholeFile(platform_, kListFile)));
+    // The lines examined are the ones the box shows: a zero byte ends its text.
+    const UpdateOffer offer = ReadUpdateList(Memo1.Text());
     Memo2.SetText(JoinLines(offer.names));
     Edit2.SetText(offer.best);
     Edit4.SetText(offer.version);

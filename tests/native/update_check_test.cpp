@@ -46,13 +46,24 @@ TEST_F(UpdateCheck, ShowsTheListAndItsNames) {
     form.CheckForUpdates("A&B School", "id 7");
     EXPECT_EQ(http.opened, std::vector<std::string>{ListUrl("A&B School", "id 7")});
     EXPECT_EQ(form.Edit6.Text(), base + "index.php");
-    EXPECT_EQ(form.Memo1.Text(), "Offer\r\nQLR6-38.pak 3 MB\r\nQLR6-39.pak 3 MB\r\nQLR6-37.pak 2 MB\r\nQLR Update.pak 1 MB");
+    EXPECT_EQ(form.Memo1.Text(),
+              "Offer\r\nQLR6-38.pak 3 MB\r\nQLR6-39.pak 3 MB\r\nQLR6-37.pak 2 MB\r\nQLR Update.pak 1 MB");
     EXPECT_EQ(form.Memo2.Text(), "QLR6-38\r\nQLR6-39\r\nQLR6-37\r\n");
     EXPECT_EQ(form.Edit2.Text(), "QLR6-39");
     EXPECT_EQ(form.Edit4.Text(), "6-39");
     EXPECT_EQ(form.Edit5.Text(), "");
     EXPECT_EQ(Log(), (std::vector<std::string>{"Accessing cloud", "Have: 6-39   Available from cloud: 6-39",
                                                "Nothing to do"}));
+}
+
+TEST_F(UpdateCheck, ListEndsWhereTheBoxStopsShowingIt) {
+    const char list[] = "QLR6-38.pak 1\r\nQLR6-39.pak 1\n\0QLR6-40.pak 1\r\n";
+    Offer(std::string(list, sizeof list - 1));
+    form.HaveVersion = "6-39";
+    form.CheckForUpdates("x", "x");
+    EXPECT_EQ(form.Memo1.Text(), "QLR6-38.pak 1\r\nQLR6-39.pak 1\r\n");
+    EXPECT_EQ(form.Edit2.Text(), "QLR6-39");
+    EXPECT_EQ(Log().back(), "Nothing to do");
 }
 
 TEST_F(UpdateCheck, DownloadsOnlyWhenTheOfferIsGreater) {
@@ -62,7 +73,7 @@ TEST_F(UpdateCheck, DownloadsOnlyWhenTheOfferIsGreater) {
         bool update;
     };
     const Case cases[] = {
-        {"6-38", "QLR6-39", true}, {"", "QLR6-39", true},   {"6-39", "QLR6-9", true},
+        {"6-38", "QLR6-39", true},  {"", "QLR6-39", true},      {"6-39", "QLR6-9", true},
         {"6-39", "QLR6-39", false}, {"6-40", "QLR6-39", false}, {"6-38", "QLR10-1", false},
     };
     for (const Case& c : cases) {
@@ -71,7 +82,8 @@ TEST_F(UpdateCheck, DownloadsOnlyWhenTheOfferIsGreater) {
         std::error_code ignored;
         std::filesystem::remove(machine.Host(std::string("C:\\Temp\\QLR\\") + c.offered + ".pak"), ignored);
         Offer(std::string(c.offered) + ".pak 1 MB\r\n");
-        Serve(c.offered, Padded(PackageBytes({{std::string("C:\\TSLData\\QLR\\") + c.offered + ".exe", "new"}})));
+        Serve(c.offered,
+              Padded(PackageBytes({{std::string("C:\\TSLData\\QLR\\") + c.offered + ".exe", "new"}})));
         form.HaveVersion = c.have;
         form.CheckForUpdates("x", "x");
         EXPECT_EQ(Log().back(), c.update ? "... OK" : "Nothing to do") << c.have << " " << c.offered;
@@ -91,7 +103,8 @@ TEST_F(UpdateCheck, MarkerDecidesWhetherObsoleteFilesGo) {
         form.CheckForUpdates("x", "x");
         const std::vector<std::string> log = Log();
         EXPECT_EQ(log[2] == "Removing X files", marker);
-        for (const char* name : kXFiles) EXPECT_EQ(machine.Exists(std::string(kProgramFolder) + name), !marker);
+        for (const char* name : kXFiles)
+            EXPECT_EQ(machine.Exists(std::string(kProgramFolder) + name), !marker);
         EXPECT_TRUE(machine.Exists(std::string(kProgramFolder) + "Tovanel.exe"));
         EXPECT_EQ(machine.Exists(std::string(kProgramFolder) + "TovanelX.exe"), marker);  // never removed
         EXPECT_EQ(log.back(), "... OK");
