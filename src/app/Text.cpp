@@ -80,6 +80,39 @@ std::vector<std::string> SplitLines(std::string_view text) {
     return lines;
 }
 
+namespace {
+// Greedy match with one backtrack point per star: linear for the masks a listing uses.
+bool MatchFrom(std::string_view mask, std::string_view name) {
+    std::size_t m = 0, n = 0;
+    std::size_t starMask = std::string_view::npos, starName = 0;
+    while (n < name.size()) {
+        if (m < mask.size() && mask[m] == '*') {
+            starMask = m++;
+            starName = n;
+        } else if (m < mask.size() &&
+                   (mask[m] == '?' || Upper(static_cast<unsigned char>(mask[m])) ==
+                                          Upper(static_cast<unsigned char>(name[n])))) {
+            ++m;
+            ++n;
+        } else if (starMask != std::string_view::npos) {
+            m = starMask + 1;
+            n = ++starName;
+        } else {
+            return false;
+        }
+    }
+    while (m < mask.size() && mask[m] == '*') ++m;
+    return m == mask.size();
+}
+}  // namespace
+
+bool MatchesWildcard(std::string_view mask, std::string_view name) {
+    if (MatchFrom(mask, name)) return true;
+    if (mask.size() >= 2 && mask.substr(mask.size() - 2) == ".*" && name.find('.') == std::string_view::npos)
+        return MatchFrom(mask.substr(0, mask.size() - 2), name);
+    return false;
+}
+
 std::int64_t Percentage(std::int64_t part, std::int64_t whole) {
     return whole == 0 ? 0 : part * 100 / whole;
 }

@@ -24,6 +24,10 @@ std::string OptionValue(std::string_view line);
 std::string NormalizeLineBreaks(std::string_view text);
 // Split on CR LF, lone LF and lone CR.
 std::vector<std::string> SplitLines(std::string_view text);
+// A folder listing's wildcard rule on a long file name: '*' any run, '?' one
+// character, letters without case; a mask ending in ".*" also takes names
+// without an extension.
+bool MatchesWildcard(std::string_view mask, std::string_view name);
 // Percentage without overflow, truncated toward zero.
 std::int64_t Percentage(std::int64_t part, std::int64_t whole);
 

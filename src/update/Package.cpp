@@ -99,14 +99,13 @@ PackageEntry PackageReader::ReadEntryHeader() {
     entry.name.resize(static_cast<std::size_t>(length));
     ReadExact(entry.name.data(), entry.name.size());
     entry.size = ReadInt32();
-    if (entry.size < 0) Damaged();
+    if (entry.size < 1) Damaged();  // nothing inflates to an empty file
     return entry;
 }
 
 std::int64_t PackageReader::InflateEntry(std::int32_t size,
                                          const std::function<bool(const char*, std::size_t)>& write) {
-    if (size == 0) throw RunError("Invalid stream operation");
-    if (size < 0) Damaged();
+    if (size < 1) Damaged();
     InflateStream stream;
     z_stream& z = stream.z;
     unsigned char out[kBufferSize];

@@ -37,8 +37,8 @@ public:
     // Inflates one stream of exactly size bytes, handing the bytes to write
     // piece by piece; write returns false when it could not store them
     // ("Stream write error"). Returns the stream's compressed length.
-    // size 0: "Invalid stream operation"; corrupt data: "error"; a stream
-    // that ends early, runs long or is cut off by the end of the file: damaged.
+    // Corrupt data: "error"; a size below 1, a stream that ends early, runs
+    // long or is cut off by the end of the file: damaged.
     std::int64_t InflateEntry(std::int32_t size, const std::function<bool(const char*, std::size_t)>& write);
 
     // The message for a package that cannot be read as one.

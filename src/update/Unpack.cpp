@@ -15,7 +15,6 @@ std::string TemporaryPath(const std::string& target) { return target + ".qlrtmp"
 // only when the stream ended cleanly with exactly the declared size, so a
 // failure never leaves a half-written file where the old one stood.
 void UnpackEntry(Platform& platform, PackageReader& reader, const PackageEntry& entry) {
-    if (entry.size == 0) throw RunError("Invalid stream operation");
     const std::string temporary = TemporaryPath(entry.name);
     auto out = platform.CreateNewFile(temporary);
     if (!out) throw RunError("Cannot create file " + entry.name);

@@ -8,7 +8,7 @@
 
 #include "SandboxMachine.h"
 #include "platform/sandbox/PathMapper.h"
-#include "platform/sandbox/Wildcard.h"
+#include "app/Text.h"
 
 namespace qlr::sandbox {
 namespace {
@@ -113,7 +113,7 @@ TEST(WildcardTest, MatchesWholeNamesAsWindowsDoes) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " ~ " + c.mask);
-        EXPECT_EQ(MatchesMask(c.name, c.mask), c.matches);
+        EXPECT_EQ(MatchesWildcard(c.mask, c.name), c.matches);
     }
 }
 

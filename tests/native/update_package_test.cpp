@@ -151,7 +151,7 @@ TEST_F(Unpack, BrokenEntryLeavesTheOldFileAsItWas) {
     };
     const std::vector<Case> cases = {
         {"checksum", flipped, "error"},
-        {"zero size", EntryBytes(target, 0, content), "Invalid stream operation"},
+        {"zero size", EntryBytes(target, 0, content), kDamaged},
         {"stream shorter than declared",
          EntryBytes(target, static_cast<std::int32_t>(content.size()) + 1, content), kDamaged},
         {"stream longer than declared",
@@ -227,7 +227,6 @@ TEST_F(Unpack, RandomDamageEndsCleanly) {
         form.Memo3.Clear();
         const std::string message = Failure(bad);
         const bool known = message.empty() || message == kDamaged || message == "error" ||
-                           message == "Invalid stream operation" ||
                            message.rfind("Cannot create file ", 0) == 0;
         ASSERT_TRUE(known) << "round " << round << ": " << message;
     }

@@ -52,7 +52,6 @@ int UsageError(const std::string& message) {
 // Readable reasons for the program's own terse inflater messages.
 std::string Reason(const std::string& message) {
     if (message == "error") return "corrupt compressed data or checksum mismatch";
-    if (message == "Invalid stream operation") return "declared size is 0";
     if (message == "Stream write error") return "cannot write the output file";
     return message;
 }

@@ -25,7 +25,6 @@
 #include "platform/sandbox/SandboxProcess.h"
 #include "platform/sandbox/TerminalProgress.h"
 #include "platform/sandbox/UniqueFd.h"
-#include "platform/sandbox/Wildcard.h"
 
 namespace qlr::sandbox {
 
@@ -249,7 +248,7 @@ public:
             if (name.empty() || name[0] == '.') continue;  // hidden
             struct stat info;
             if (fstatat(dirfd(dir.get()), entry->d_name, &info, 0) != 0 || !S_ISREG(info.st_mode)) continue;
-            if (MatchesMask(name, mask)) names.push_back(name);
+            if (MatchesWildcard(mask, name)) names.push_back(name);
         }
         return names;
     }

@@ -7,7 +7,7 @@
 #include <limits>
 
 #include "platform/win32/Handles.h"
-#include "platform/win32/Wildcard.h"
+#include "app/Text.h"
 
 namespace qlr::win32 {
 
@@ -154,7 +154,7 @@ std::vector<std::string> ListCurrentFolder(const std::string& mask) {
     constexpr DWORD kSkipped = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     do {
         if (found.dwFileAttributes & kSkipped) continue;
-        if (!MatchesWildcard(nameMask, found.cFileName)) continue;
+        if (!qlr::MatchesWildcard(nameMask, found.cFileName)) continue;
         names.emplace_back(found.cFileName);
     } while (::FindNextFileA(search.get(), &found));
     return names;
