@@ -147,5 +147,6 @@ wine_demo() {
   report "$c" "$server"
 }
 
-sandbox_demo
-wine_demo
+start=$SECONDS; sandbox_demo; sandbox_time=$((SECONDS - start))
+start=$SECONDS; wine_demo; wine_time=$((SECONDS - start))
+say "Done: sandbox story ${sandbox_time} s, Wine story ${wine_time} s (with the new prefix)"

@@ -93,8 +93,9 @@ std::string TForm1::CurrentUserName() {
 }
 
 void TForm1::ReadOptions(std::string& schoolName, std::string& smsid) {
-    schoolName = "x";
-    smsid = "x";
+    const std::string unset(1, 'x');  // what the server sees when the options give no value
+    schoolName = unset;
+    smsid = unset;
     const std::string file = "c:\\TSLData\\" + CurrentUserName() + "\\QLR\\Options.txt";
     if (!platform_.FileExists(file)) return;
     for (const std::string& line : ReadTextLines(platform_, file)) {
@@ -103,13 +104,17 @@ void TForm1::ReadOptions(std::string& schoolName, std::string& smsid) {
     }
 }
 
-std::vector<std::string> ReadTextLines(Platform& platform, const std::string& file) {
+std::string ReadSmallFile(Platform& platform, const std::string& file) {
     auto stream = platform.OpenForRead(file);
     if (!stream) throw RunError("Cannot open file " + file);
     std::string text;
     char buffer[4096];
     while (std::size_t n = stream->Read(buffer, sizeof buffer)) text.append(buffer, n);
-    return SplitLines(text);
+    return text;
+}
+
+std::vector<std::string> ReadTextLines(Platform& platform, const std::string& file) {
+    return SplitLines(ReadSmallFile(platform, file));
 }
 
 }  // namespace qlr

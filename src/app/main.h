@@ -103,7 +103,9 @@ inline constexpr const char* ProgramFolder = "C:\\Program Files\\Tessaly\\Quillo
 }  // namespace qlr
 
 namespace qlr {
-// All lines of a small text file (options); CR LF, LF and CR all end a line.
-// Throws RunError when the file cannot be opened.
+// The whole of a small text file (options, update list); throws RunError
+// when it cannot be opened.
+std::string ReadSmallFile(Platform& platform, const std::string& file);
+// Its lines; CR LF, LF and CR all end a line.
 std::vector<std::string> ReadTextLines(Platform& platform, const std::string& file);
 }  // namespace qlr

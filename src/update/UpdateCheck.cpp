@@ -9,15 +9,6 @@ namespace {
 
 constexpr const char* kListFile = "c:\\Temp\\QLR\\UpdateList.txt";
 
-std::string ReadWholeFile(Platform& platform, const std::string& path) {
-    auto stream = platform.OpenForRead(path);
-    if (!stream) throw RunError("Cannot open file " + path);
-    std::string text;
-    char buffer[4096];
-    while (std::size_t n = stream->Read(buffer, sizeof buffer)) text.append(buffer, n);
-    return text;
-}
-
 std::string JoinLines(const std::vector<std::string>& lines) {
     std::string text;
     for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -43,7 +34,7 @@ void TForm1::CheckForUpdates(const std::string& schoolName, const std::string& s
     Edit6.SetText(base + "index.php");
     DownloadFile(UpdateListUrl(base, schoolName, smsid, CurrentUserName()), kListFile);
 
-    Memo1.SetText(NormalizeLineBreaks(ReadWholeFile(platform_, kListFile)));
+    Memo1.SetText(NormalizeLineBreaks(ReadSmallFile(platform_, kListFile)));
     // The lines examined are the ones the box shows: a zero byte ends its text.
     const UpdateOffer offer = ReadUpdateList(Memo1.Text());
     Memo2.SetText(JoinLines(offer.names));
