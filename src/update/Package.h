@@ -19,7 +19,7 @@ inline constexpr std::int32_t kMaxPackageEntries = 100;
 
 struct PackageEntry {
     std::string name;
-    std::int32_t size = 0;  // inflated length; may be 0, which no stream can be read for
+    std::int32_t size = 0;  // inflated length; at least 1 once read from a sound header
 };
 
 // Reads one package front to back through a bounded buffer. Whatever the
