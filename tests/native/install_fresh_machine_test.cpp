@@ -32,11 +32,7 @@ struct Published {
     Published() {
         const std::string tovanel = FileBytes(BuiltProgram("tovanel"));
         const std::string standin = FileBytes(BuiltProgram("standin"));
-        foundation = PackageBytes({{"C:\\TSLData\\QLR\\Tovanel.exe", tovanel},
-                                   {"C:\\Program Files\\Tessaly\\Quillory\\Tovanel.exe", tovanel},
-                                   {"C:\\TSLData\\QLR\\Shifter.exe", standin},
-                                   {kInstaller, standin},
-                                   {"C:\\temp\\QLR\\SchoolData\\mydata.ib", "blank school database"}});
+        foundation = FoundationPackageBytes(tovanel, standin);
         update = PackageBytes({{"C:\\TSLData\\QLR\\QLR6-39.exe", standin}});
     }
 };

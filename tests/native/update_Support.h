@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "install_Support.h"
+#include "windows/update_LogSection.h"
 
 namespace qlr::testing {
 
@@ -266,12 +267,6 @@ inline std::string CountBytes(std::int32_t count) {
     std::string out;
     PutInt32(out, count);
     return out;
-}
-
-// Past the 500-byte rule: bytes after the last entry are never read.
-inline std::string Padded(std::string package) {
-    if (package.size() <= 500) package.resize(501, '\0');
-    return package;
 }
 
 }  // namespace qlr::testing

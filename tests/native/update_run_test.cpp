@@ -11,19 +11,7 @@ namespace {
 constexpr const char* kStartup = "C:\\TSLData\\QLR\\Tovanel.exe";
 constexpr const char* kNewProgram = "C:\\TSLData\\QLR\\QLR6-39.exe";
 
-// The update check's lines: from "Accessing cloud" to the step after it.
-// "Gauge = " lines come and go with the early launch; the unit tests cover them.
-std::vector<std::string> CheckSection(const std::string& log) {
-    std::vector<std::string> section;
-    bool inside = false;
-    for (const auto& line : CrLfLines(log)) {
-        inside = inside || line == "Accessing cloud";
-        if (!inside) continue;
-        if (line == "Creating Shortcuts" || line.empty()) break;
-        if (line.rfind("Gauge = ", 0) != 0) section.push_back(line);
-    }
-    return section;
-}
+std::vector<std::string> CheckSection(const std::string& log) { return UpdateCheckSection(CrLfLines(log)); }
 
 class UpdateRun : public ::testing::Test {
 protected:

@@ -50,4 +50,14 @@ inline std::string PackageBytes(const std::vector<PackageEntry>& entries) {
     return out;
 }
 
+// The foundation the maker publishes: the program in both places, stand-ins
+// for Shifter.exe and the database server installer, a blank database.
+inline std::string FoundationPackageBytes(const std::string& tovanel, const std::string& standin) {
+    return PackageBytes({{"C:\\TSLData\\QLR\\Tovanel.exe", tovanel},
+                         {"C:\\Program Files\\Tessaly\\Quillory\\Tovanel.exe", tovanel},
+                         {"C:\\TSLData\\QLR\\Shifter.exe", standin},
+                         {"c:\\temp\\QLR\\Firebird\\Firebird-2.1.1.17910-0_Win32.exe", standin},
+                         {"C:\\temp\\QLR\\SchoolData\\mydata.ib", "blank school database"}});
+}
+
 }  // namespace qlr::testing

@@ -37,11 +37,7 @@ protected:
         WriteBytes(kClientLibrary, "old client library");
         const std::string tovanel = *ReadBytes(BuildFolder() + "\\Tovanel.exe");
         const std::string standin = *ReadBytes(BuildFolder() + "\\standin.exe");
-        foundation = PackageBytes({{"C:\\TSLData\\QLR\\Tovanel.exe", tovanel},
-                                   {"C:\\Program Files\\Tessaly\\Quillory\\Tovanel.exe", tovanel},
-                                   {"C:\\TSLData\\QLR\\Shifter.exe", standin},
-                                   {kInstaller, standin},
-                                   {"C:\\temp\\QLR\\SchoolData\\mydata.ib", "blank school database"}});
+        foundation = FoundationPackageBytes(tovanel, standin);
         update = PackageBytes({{"C:\\TSLData\\QLR\\QLR6-39.exe", standin}});
         list = "Foundation.pak " + std::to_string(foundation.size()) + "\r\nQLR6-39.pak " +
                std::to_string(update.size()) + "\r\n";

@@ -6,6 +6,7 @@
 
 #include "WineMachine.h"
 #include "install_Package.h"
+#include "update_LogSection.h"
 #include "platform/win32/WinInetHttp.h"
 
 namespace qlr::testing {
@@ -20,23 +21,7 @@ std::string Environment(const char* name) {
     return value ? value : "";
 }
 
-// The update check's lines, "Gauge = " lines left out (they follow the early launch).
-std::vector<std::string> CheckSection(const std::string& log) {
-    std::vector<std::string> section;
-    bool inside = false;
-    for (const auto& line : CrLfLines(log)) {
-        inside = inside || line == "Accessing cloud";
-        if (!inside) continue;
-        if (line == "Creating Shortcuts" || line.empty()) break;
-        if (line.rfind("Gauge = ", 0) != 0) section.push_back(line);
-    }
-    return section;
-}
-
-std::string Padded(std::string package) {
-    if (package.size() <= 500) package.resize(501, '\0');
-    return package;
-}
+std::vector<std::string> CheckSection(const std::string& log) { return UpdateCheckSection(CrLfLines(log)); }
 
 class UpdateRun : public WineMachine {
 protected:
