@@ -1,5 +1,5 @@
 #include "app/main.h"
-#include "app/Text.h"
+#include "base/Text.h"
 
 namespace qlr {
 

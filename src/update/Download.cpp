@@ -1,7 +1,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "app/Text.h"
+#include "base/Text.h"
 #include "app/main.h"
 
 namespace qlr {

@@ -1,6 +1,6 @@
 #include <algorithm>
 
-#include "app/Text.h"
+#include "base/Text.h"
 #include "app/main.h"
 #include "update/Package.h"
 

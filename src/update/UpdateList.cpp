@@ -1,6 +1,6 @@
 #include "update/UpdateList.h"
 
-#include "app/Text.h"
+#include "base/Text.h"
 
 namespace qlr {
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "SandboxMachine.h"
-#include "app/Text.h"
+#include "base/Text.h"
 #include "app/main.h"
 
 namespace qlr::testing {

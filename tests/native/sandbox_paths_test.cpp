@@ -8,7 +8,7 @@
 
 #include "SandboxMachine.h"
 #include "platform/sandbox/PathMapper.h"
-#include "app/Text.h"
+#include "base/Text.h"
 
 namespace qlr::sandbox {
 namespace {

@@ -18,7 +18,7 @@
 #else
 #include "platform/sandbox/SandboxPlatform.h"
 #endif
-#include "app/Text.h"
+#include "base/Text.h"
 
 namespace {
 

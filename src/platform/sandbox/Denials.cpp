@@ -3,7 +3,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "app/Text.h"
+#include "base/Text.h"
 #include "platform/sandbox/SandboxPlatform.h"
 
 namespace qlr::sandbox {

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/Text.h"
+#include "base/Text.h"
 #include "platform/sandbox/Denials.h"
 #include "platform/sandbox/FdStream.h"
 #include "platform/sandbox/PathMapper.h"

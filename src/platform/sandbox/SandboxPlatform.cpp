@@ -14,7 +14,7 @@
 #include <fstream>
 #include <iostream>
 
-#include "app/Text.h"
+#include "base/Text.h"
 #include "platform/sandbox/CurlHttp.h"
 #include "platform/sandbox/Denials.h"
 #include "platform/sandbox/FdStream.h"

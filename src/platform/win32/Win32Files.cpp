@@ -7,7 +7,7 @@
 #include <limits>
 
 #include "platform/win32/Handles.h"
-#include "app/Text.h"
+#include "base/Text.h"
 
 namespace qlr::win32 {
 
