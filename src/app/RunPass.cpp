@@ -1,4 +1,5 @@
 #include "app/main.h"
+#include "base/SmallFile.h"
 #include "base/Text.h"
 
 namespace qlr {
@@ -102,19 +103,6 @@ void TForm1::ReadOptions(std::string& schoolName, std::string& smsid) {
         if (Contains(line, "SchoolName")) schoolName = OptionValue(line);
         if (Contains(line, "SMSID")) smsid = OptionValue(line);
     }
-}
-
-std::string ReadSmallFile(Platform& platform, const std::string& file) {
-    auto stream = platform.OpenForRead(file);
-    if (!stream) throw RunError("Cannot open file " + file);
-    std::string text;
-    char buffer[4096];
-    while (std::size_t n = stream->Read(buffer, sizeof buffer)) text.append(buffer, n);
-    return text;
-}
-
-std::vector<std::string> ReadTextLines(Platform& platform, const std::string& file) {
-    return SplitLines(ReadSmallFile(platform, file));
 }
 
 }  // namespace qlr

@@ -101,11 +101,3 @@ inline constexpr const char* ProgramFolder = "C:\\Program Files\\Tessaly\\Quillo
 }  // namespace paths
 
 }  // namespace qlr
-
-namespace qlr {
-// The whole of a small text file (options, update list); throws RunError
-// when it cannot be opened.
-std::string ReadSmallFile(Platform& platform, const std::string& file);
-// Its lines; CR LF, LF and CR all end a line.
-std::vector<std::string> ReadTextLines(Platform& platform, const std::string& file);
-}  // namespace qlr

@@ -1,3 +1,4 @@
+#include "base/SmallFile.h"
 #include "base/Text.h"
 #include "app/main.h"
 #include "update/UpdateList.h"

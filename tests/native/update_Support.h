@@ -30,7 +30,7 @@ namespace qlr::testing {
 struct ScriptedReply {
     std::string body;
     std::size_t failAfter = std::string::npos;  // a read past this many bytes fails
-    std::optional<std::int64_t> announced;      // Content-Length the "server" claims
+    std::optional<std::int64_t> announced{};    // Content-Length the "server" claims
 };
 
 class ScriptedResponse final : public HttpResponse {

@@ -4,6 +4,7 @@
 #include <objbase.h>
 
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "WineMachine.h"
@@ -19,9 +20,9 @@ constexpr const char* kTarget = "c:\\Program Files\\Tessaly\\Quillory\\Tovanel.e
 // Runs body on a thread of its own, in a single-threaded apartment when sta is set.
 void OnThread(bool sta, const std::function<void()>& body) {
     std::thread([&] {
-        const bool initialised = sta && SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+        std::optional<win32::ComApartment> apartment;
+        if (sta) apartment.emplace();
         body();
-        if (initialised) ::CoUninitialize();
     }).join();
 }
 
@@ -60,9 +61,8 @@ TEST_F(ComShellLinkTest, AnsiLinkPathIsConvertedNotMangled) {
         EXPECT_TRUE(shellLink->Save(link));
     });
     WIN32_FIND_DATAA found{};
-    HANDLE search = ::FindFirstFileA((std::string(kFolder) + "\\*.lnk").c_str(), &found);
-    ASSERT_NE(search, INVALID_HANDLE_VALUE);
-    ::FindClose(search);
+    win32::UniqueFind search(::FindFirstFileA((std::string(kFolder) + "\\*.lnk").c_str(), &found));
+    ASSERT_TRUE(search);
     EXPECT_STREQ(found.cFileName, "Caf\xE9 Quillory.lnk");
 }
 

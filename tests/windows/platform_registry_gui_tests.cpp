@@ -19,12 +19,11 @@ protected:
     }
 
     static void SetRaw(const char* name, DWORD type, const void* data, DWORD size) {
-        HKEY key = nullptr;
+        win32::UniqueKey key;
         ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kTestKey, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
-                                    nullptr, &key, nullptr),
+                                    nullptr, key.put(), nullptr),
                   ERROR_SUCCESS);
-        ::RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
-        ::RegCloseKey(key);
+        ::RegSetValueExA(key.get(), name, 0, type, static_cast<const BYTE*>(data), size);
     }
 };
 
@@ -36,12 +35,12 @@ TEST_F(PlatformRegistry, StringWrittenThroughThePlatformIsReadInThe32BitView) {
 
     char raw[256] = {};
     DWORD size = sizeof raw;
-    HKEY view = nullptr;
-    ASSERT_EQ(::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kTestKey, 0, KEY_READ | KEY_WOW64_32KEY, &view), ERROR_SUCCESS);
+    win32::UniqueKey view;
+    ASSERT_EQ(::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kTestKey, 0, KEY_READ | KEY_WOW64_32KEY, view.put()), ERROR_SUCCESS);
     DWORD type = 0;
-    EXPECT_EQ(::RegQueryValueExA(view, "DefaultInstance", nullptr, &type, reinterpret_cast<BYTE*>(raw), &size),
+    EXPECT_EQ(::RegQueryValueExA(view.get(), "DefaultInstance", nullptr, &type, reinterpret_cast<BYTE*>(raw), &size),
               ERROR_SUCCESS);
-    ::RegCloseKey(view);
+    view.reset();
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
     EXPECT_STREQ(raw, "C:\\Program Files\\Firebird\\Firebird_2_1\\");
 

@@ -83,14 +83,14 @@ constexpr POINT kProbes[] = {
 // Saves a 24-bit bitmap of the screen rectangle.
 void SaveScreen(const RECT& area, const std::string& file) {
     const int w = area.right - area.left, h = area.bottom - area.top;
-    HDC screen = ::GetDC(nullptr);
-    HDC memory = ::CreateCompatibleDC(screen);
+    win32::ClientDc screen(nullptr);
+    win32::UniqueMemoryDc memory(::CreateCompatibleDC(screen.get()));
     BITMAPINFO info{};
     info.bmiHeader = {sizeof(BITMAPINFOHEADER), w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
     void* bits = nullptr;
-    win32::UniqueGdiObject bitmap(::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    HGDIOBJ old = ::SelectObject(memory, bitmap.get());
-    ::BitBlt(memory, 0, 0, w, h, screen, area.left, area.top, SRCCOPY);
+    win32::UniqueGdiObject bitmap(::CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    HGDIOBJ old = ::SelectObject(memory.get(), bitmap.get());
+    ::BitBlt(memory.get(), 0, 0, w, h, screen.get(), area.left, area.top, SRCCOPY);
     ::GdiFlush();
     const DWORD stride = ((w * 3 + 3) / 4) * 4, size = stride * h;
     BITMAPFILEHEADER head{0x4D42, static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + size), 0,
@@ -99,9 +99,7 @@ void SaveScreen(const RECT& area, const std::string& file) {
     bytes.append(reinterpret_cast<const char*>(&info.bmiHeader), sizeof info.bmiHeader);
     bytes.append(static_cast<const char*>(bits), size);
     WriteBytes(file, bytes);
-    ::SelectObject(memory, old);
-    ::DeleteDC(memory);
-    ::ReleaseDC(nullptr, screen);
+    ::SelectObject(memory.get(), old);
 }
 
 class ProgressDuringRun : public WineMachine {
@@ -130,12 +128,11 @@ protected:
                 ::GetWindowRect(window, &sighting.window);
                 ::GetClientRect(window, &sighting.client);
                 sighting.style = ::GetWindowLongA(window, GWL_STYLE);
-                HDC screen = ::GetDC(nullptr);
+                win32::ClientDc screen(nullptr);
                 for (POINT p : kProbes) {
-                    COLORREF c = ::GetPixel(screen, sighting.window.left + p.x, sighting.window.top + p.y);
+                    COLORREF c = ::GetPixel(screen.get(), sighting.window.left + p.x, sighting.window.top + p.y);
                     sighting.pixels.push_back({p, {int(GetRValue(c)), int(GetGValue(c)), int(GetBValue(c))}});
                 }
-                ::ReleaseDC(nullptr, screen);
                 if (const char* shot = std::getenv("QLR_PROGRESS_SHOT")) {
                     RECT area = sighting.window;
                     ::InflateRect(&area, 12, 12);
@@ -202,9 +199,8 @@ TEST_F(ProgressDuringRun, EarlyStartedApplicationMeansNoWindow) {
 
 // A pixel of the screen.
 Rgb ScreenPixel(int x, int y) {
-    HDC screen = ::GetDC(nullptr);
-    const COLORREF c = ::GetPixel(screen, x, y);
-    ::ReleaseDC(nullptr, screen);
+    win32::ClientDc screen(nullptr);
+    const COLORREF c = ::GetPixel(screen.get(), x, y);
     return {int(GetRValue(c)), int(GetGValue(c)), int(GetBValue(c))};
 }
 

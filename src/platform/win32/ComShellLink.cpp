@@ -10,41 +10,11 @@
 #include <string>
 #include <utility>
 
+#include "platform/win32/Handles.h"
+
 namespace qlr::win32 {
 
 namespace {
-
-// Owns one reference to a COM interface.
-template <class T>
-class ComPtr {
-public:
-    ComPtr() = default;
-    ~ComPtr() { Reset(); }
-    ComPtr(ComPtr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
-    ComPtr& operator=(ComPtr&& other) noexcept {
-        if (this != &other) {
-            Reset();
-            p_ = std::exchange(other.p_, nullptr);
-        }
-        return *this;
-    }
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-
-    T* operator->() const { return p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-    // For the out-parameter of CoCreateInstance / QueryInterface.
-    void** Out() {
-        Reset();
-        return reinterpret_cast<void**>(&p_);
-    }
-    void Reset() {
-        if (p_) std::exchange(p_, nullptr)->Release();
-    }
-
-private:
-    T* p_ = nullptr;
-};
 
 std::string HexCode(HRESULT hr) {
     char text[16];

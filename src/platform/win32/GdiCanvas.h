@@ -9,37 +9,6 @@
 
 namespace qlr::win32 {
 
-// The DC of a window's client area, for measuring outside of painting.
-class ClientDc {
-public:
-    explicit ClientDc(HWND window) : window_(window), dc_(::GetDC(window)) {}
-    ~ClientDc() {
-        if (dc_) ::ReleaseDC(window_, dc_);
-    }
-    ClientDc(const ClientDc&) = delete;
-    ClientDc& operator=(const ClientDc&) = delete;
-    HDC get() const { return dc_; }
-
-private:
-    HWND window_;
-    HDC dc_;
-};
-
-// The DC of one WM_PAINT: validates the window when it goes.
-class PaintDc {
-public:
-    explicit PaintDc(HWND window) : window_(window), dc_(::BeginPaint(window, &paint_)) {}
-    ~PaintDc() { ::EndPaint(window_, &paint_); }
-    PaintDc(const PaintDc&) = delete;
-    PaintDc& operator=(const PaintDc&) = delete;
-    HDC get() const { return dc_; }
-
-private:
-    HWND window_;
-    PAINTSTRUCT paint_{};
-    HDC dc_;
-};
-
 // A system-colour reference ($80 in the top byte) becomes the colour it names.
 COLORREF ResolveColor(TColor color);
 

@@ -1,7 +1,13 @@
 #pragma once
-// Owners of Windows handles, one kind each, so that no path leaks one.
+// Owners of Windows handles, one kind each, so that no path leaks one:
+// kernel objects, searches, registry keys, windows, GDI objects and DCs,
+// WinInet handles, COM interface pointers and the COM apartment.
 
 #include <windows.h>
+#include <objbase.h>
+#include <wininet.h>
+
+#include <utility>
 
 namespace qlr::win32 {
 
@@ -77,5 +83,86 @@ struct GdiObjectTraits {
     static void Close(HGDIOBJ h) { ::DeleteObject(h); }
 };
 using UniqueGdiObject = Unique<HGDIOBJ, GdiObjectTraits>;
+
+
+// A memory DC from CreateCompatibleDC.
+struct MemoryDcTraits {
+    static HDC Invalid() { return nullptr; }
+    static bool Valid(HDC h) { return h != nullptr; }
+    static void Close(HDC h) { ::DeleteDC(h); }
+};
+using UniqueMemoryDc = Unique<HDC, MemoryDcTraits>;
+
+// The DC of a window's client area (the screen's for no window), for
+// measuring and reading pixels outside of painting.
+class ClientDc {
+public:
+    explicit ClientDc(HWND window) : window_(window), dc_(::GetDC(window)) {}
+    ~ClientDc() {
+        if (dc_) ::ReleaseDC(window_, dc_);
+    }
+    ClientDc(const ClientDc&) = delete;
+    ClientDc& operator=(const ClientDc&) = delete;
+    HDC get() const { return dc_; }
+
+private:
+    HWND window_;
+    HDC dc_;
+};
+
+// The DC of one WM_PAINT: validates the window when it goes.
+class PaintDc {
+public:
+    explicit PaintDc(HWND window) : window_(window), dc_(::BeginPaint(window, &paint_)) {}
+    ~PaintDc() { ::EndPaint(window_, &paint_); }
+    PaintDc(const PaintDc&) = delete;
+    PaintDc& operator=(const PaintDc&) = delete;
+    HDC get() const { return dc_; }
+
+private:
+    HWND window_;
+    PAINTSTRUCT paint_{};
+    HDC dc_;
+};
+
+// One HINTERNET, session or URL alike.
+struct InternetHandleTraits {
+    static HINTERNET Invalid() { return nullptr; }
+    static bool Valid(HINTERNET h) { return h != nullptr; }
+    static void Close(HINTERNET h) { ::InternetCloseHandle(h); }
+};
+using InternetHandle = Unique<HINTERNET, InternetHandleTraits>;
+
+// One reference to a COM interface.
+template <class T>
+struct ComReleaseTraits {
+    static T* Invalid() { return nullptr; }
+    static bool Valid(T* p) { return p != nullptr; }
+    static void Close(T* p) { p->Release(); }
+};
+
+template <class T>
+class ComPtr : public Unique<T*, ComReleaseTraits<T>> {
+public:
+    using Unique<T*, ComReleaseTraits<T>>::Unique;
+    T* operator->() const { return this->get(); }
+    // For the out-parameter of CoCreateInstance / QueryInterface.
+    void** Out() { return reinterpret_cast<void**>(this->put()); }
+};
+
+// COM on the calling thread, in a single-threaded apartment, for the owner's lifetime.
+class ComApartment {
+public:
+    ComApartment() : result_(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+    ~ComApartment() {
+        if (SUCCEEDED(result_)) ::CoUninitialize();
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+    bool Ready() const { return SUCCEEDED(result_); }
+
+private:
+    HRESULT result_;
+};
 
 }  // namespace qlr::win32

@@ -4,6 +4,7 @@
 #include <objbase.h>
 
 #include "platform/win32/ComShellLink.h"
+#include "platform/win32/Handles.h"
 #include "platform/win32/ProgressWindowWin32.h"
 #include "platform/win32/Win32Files.h"
 #include "platform/win32/Win32Gui.h"
@@ -117,26 +118,12 @@ private:
     MessagePump pump_;
 };
 
-// COM for the shell links, on the GUI thread, for the whole run.
-class ComApartment {
-public:
-    ComApartment() : result_(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-    ~ComApartment() {
-        if (SUCCEEDED(result_)) ::CoUninitialize();
-    }
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-
-private:
-    HRESULT result_;
-};
-
 }  // namespace
 
 std::unique_ptr<Platform> CreateWin32Platform() { return std::make_unique<Win32Platform>(); }
 
 int Win32Main(int (*run)(Platform&)) {
-    ComApartment com;
+    ComApartment com;  // for the shell links, on the GUI thread, for the whole run
     ::InitCommonControls();
     auto platform = CreateWin32Platform();
     try {

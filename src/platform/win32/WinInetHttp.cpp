@@ -6,25 +6,11 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "platform/win32/Handles.h"
+
 namespace qlr::win32 {
 
 namespace {
-
-// Owns one HINTERNET, session or URL alike.
-class InternetHandle {
-public:
-    explicit InternetHandle(HINTERNET handle = nullptr) : handle_(handle) {}
-    ~InternetHandle() {
-        if (handle_) InternetCloseHandle(handle_);
-    }
-    InternetHandle(const InternetHandle&) = delete;
-    InternetHandle& operator=(const InternetHandle&) = delete;
-    HINTERNET get() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
-
-private:
-    HINTERNET handle_;
-};
 
 class WinInetResponse final : public HttpResponse {
 public:

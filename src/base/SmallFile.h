@@ -1,0 +1,16 @@
+#pragma once
+// Small text files (options, update list) read whole through the platform.
+
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace qlr {
+
+// The whole of a small text file; throws RunError when it cannot be opened.
+std::string ReadSmallFile(Platform& platform, const std::string& file);
+// Its lines; CR LF, LF and CR all end a line.
+std::vector<std::string> ReadTextLines(Platform& platform, const std::string& file);
+
+}  // namespace qlr
