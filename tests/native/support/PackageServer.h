@@ -1,0 +1,111 @@
+#pragma once
+// What the installation tests need around a sandbox machine: packages
+// (install_Package.h), and a running qlr-server that serves them.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "native/support/SandboxMachine.h"
+#include "common/PackageBytes.h"
+
+extern char** environ;
+
+namespace qlr::testing {
+
+inline std::string FileBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path.string());
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// qlr-server on a free loopback port over a folder of its own; stopped on destruction.
+class PackageServer {
+public:
+    PackageServer() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "qlr-served-XXXXXX").string();
+        if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a server folder");
+        folder_ = pattern;
+        std::filesystem::create_directories(folder_ / "updates");
+        Start();
+    }
+    ~PackageServer() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            int status = 0;
+            waitpid(pid_, &status, 0);
+        }
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+    PackageServer(const PackageServer&) = delete;
+    PackageServer& operator=(const PackageServer&) = delete;
+
+    // updates/<name>, served as it stands.
+    void Put(const std::string& name, const std::string& bytes) {
+        std::ofstream(folder_ / "updates" / name, std::ios::binary | std::ios::trunc) << bytes;
+    }
+    void Remove(const std::string& name) { std::filesystem::remove(folder_ / "updates" / name); }
+    const std::string& BaseUrl() const { return baseUrl_; }
+    std::string Environment() const { return "QLR_UPDATE_BASE_URL=" + baseUrl_; }
+    // The check-ins the server saw.
+    std::string CheckIns() const {
+        std::error_code ec;
+        return std::filesystem::exists(folder_ / "checkins.log", ec) ? FileBytes(folder_ / "checkins.log")
+                                                                     : "";
+    }
+
+private:
+    void Start() {
+        const std::string program = BuiltProgram("qlr-server").string();
+        const std::string root = folder_.string();
+        const std::string output = (folder_ / "server-output.txt").string();
+        char* argv[] = {
+            const_cast<char*>(program.c_str()), const_cast<char*>("--root"), const_cast<char*>(root.c_str()),
+            const_cast<char*>("--port"),        const_cast<char*>("0"),      nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        const int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (rc != 0) throw std::runtime_error("cannot start " + program);
+        // It prints "listening on http://127.0.0.1:PORT/" once it accepts connections.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::chrono::steady_clock::now() < deadline) {
+            std::ifstream in(output);
+            for (std::string line; std::getline(in, line);) {
+                const auto at = line.find("http://");
+                if (at == std::string::npos) continue;
+                baseUrl_ = line.substr(at);
+                while (!baseUrl_.empty() && (baseUrl_.back() == '\r' || baseUrl_.back() == ' '))
+                    baseUrl_.pop_back();
+                if (baseUrl_.back() != '/') baseUrl_ += '/';
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        throw std::runtime_error("qlr-server did not report its address: " + FileBytes(output));
+    }
+
+    std::filesystem::path folder_;
+    pid_t pid_ = -1;
+    std::string baseUrl_;
+};
+
+}  // namespace qlr::testing

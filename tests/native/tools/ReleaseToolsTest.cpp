@@ -1,0 +1,260 @@
+// The release tools: qlrpak writes packages the program reads back and
+// catches damage; qlr-server serves the list and the packages and logs
+// every check-in.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "app/main.h"
+#include "platform/sandbox/CurlHttp.h"
+#include "native/support/ScriptedPlatform.h"
+
+namespace qlr::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+    int status = -1;
+    std::string output;
+};
+
+// Runs a shell command line; its standard output and error together.
+Outcome Shell(const std::string& command) {
+    Outcome outcome;
+    std::FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (!pipe) return outcome;
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) outcome.output.append(buffer, n);
+    int status = pclose(pipe);
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return outcome;
+}
+
+std::string Quoted(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+class Qlrpak : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "qlrpak-test-XXXXXX").string();
+        ASSERT_TRUE(mkdtemp(pattern.data()));
+        dir = pattern;
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    fs::path Local(const std::string& name, const std::string& content) {
+        fs::path path = dir / name;
+        std::ofstream(path, std::ios::binary) << content;
+        return path;
+    }
+    Outcome Pak(const std::string& arguments) {
+        return Shell(Quoted(BuiltProgram("qlrpak").string()) + " " + arguments);
+    }
+    std::string Pakfile() const { return Quoted((dir / "out.pak").string()); }
+
+    fs::path dir;
+};
+
+TEST_F(Qlrpak, RoundTripThroughListVerifyExtractAndTheProgram) {
+    const std::string program = Incompressible(100000, 21);
+    const std::string notes = std::string(5000, 'n');
+    const fs::path a = Local("a.bin", program), b = Local("notes.txt", notes);
+    Outcome created =
+        Pak("create " + Pakfile() + " " + Quoted("C:\\TSLData\\QLR\\QLR6-39.exe=" + a.string()) + " " +
+            Quoted("docs\\notes.txt=" + b.string()));
+    ASSERT_EQ(created.status, 0) << created.output;
+
+    Outcome listed = Pak("list " + Pakfile());
+    ASSERT_EQ(listed.status, 0) << listed.output;
+    std::vector<std::string> lines;
+    std::stringstream text(listed.output);
+    for (std::string line; std::getline(text, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 3u) << listed.output;
+    EXPECT_EQ(lines[0], "2 files");
+    EXPECT_EQ(lines[1].substr(0, 7), "100000\t");
+    EXPECT_EQ(lines[1].substr(lines[1].rfind('\t')), "\tC:\\TSLData\\QLR\\QLR6-39.exe");
+    EXPECT_EQ(lines[2].substr(lines[2].rfind('\t')), "\tdocs\\notes.txt");
+    // The compressed sizes account for every byte of the package.
+    const std::uintmax_t compressedA = std::stoull(lines[1].substr(7)),
+                         compressedB = std::stoull(lines[2].substr(5));
+    EXPECT_EQ(fs::file_size(dir / "out.pak"), 4 + (8 + 26 + compressedA) + (8 + 14 + compressedB));
+
+    EXPECT_EQ(Pak("verify " + Pakfile()).status, 0);
+
+    Outcome extracted = Pak("extract " + Pakfile() + " --to " + Quoted((dir / "root").string()));
+    ASSERT_EQ(extracted.status, 0) << extracted.output;
+    EXPECT_EQ(FileBytes(dir / "root" / "drive_c" / "TSLData" / "QLR" / "QLR6-39.exe"), program);
+    EXPECT_EQ(FileBytes(dir / "root" / "docs" / "notes.txt"), notes);
+
+    // The program itself unpacks what the tool made.
+    SandboxMachine machine;
+    machine.MakeFolders("C:\\TSLData\\QLR");
+    machine.MakeFolders("C:\\Temp\\QLR");
+    fs::copy_file(dir / "out.pak", machine.Host("C:\\Temp\\QLR\\QLR6-39.pak"));
+    TForm1 form(machine.platform());
+    form.ProgramStarted = true;
+    form.ExpectedFiles = 20;
+    machine.platform().SetCurrentFolder("C:\\Temp\\QLR");
+    machine.MakeFolders("C:\\Temp\\QLR\\docs");
+    EXPECT_TRUE(form.UnpackPackage("C:\\Temp\\QLR\\QLR6-39.pak"));
+    EXPECT_EQ(machine.Read("C:\\TSLData\\QLR\\QLR6-39.exe"), program);
+    EXPECT_EQ(machine.Read("C:\\Temp\\QLR\\docs\\notes.txt"), notes);
+}
+
+TEST_F(Qlrpak, TinyPackageIsPaddedPastTheServerMessageSize) {
+    ASSERT_EQ(Pak("create " + Pakfile() + " " + Quoted("C:\\x.txt=" + Local("x", "x").string())).status, 0);
+    EXPECT_EQ(fs::file_size(dir / "out.pak"), 501u);
+    EXPECT_EQ(Pak("verify " + Pakfile()).status, 0);
+}
+
+TEST_F(Qlrpak, VerifyCatchesAFlippedByte) {
+    const fs::path a = Local("a.bin", Incompressible(3000, 22));
+    ASSERT_EQ(Pak("create " + Pakfile() + " " + Quoted("C:\\a.bin=" + a.string())).status, 0);
+    const std::string good = FileBytes(dir / "out.pak");
+    // Header bytes of the stream, its data and its checksum.
+    for (std::size_t at :
+         {std::size_t{4 + 4 + 8 + 4}, std::size_t{200}, std::size_t{1500}, good.size() - 1}) {
+        std::string bad = good;
+        bad[at] ^= 0x20;
+        std::ofstream(dir / "out.pak", std::ios::binary | std::ios::trunc) << bad;
+        Outcome verified = Pak("verify " + Pakfile());
+        EXPECT_EQ(verified.status, 1) << "byte " << at;
+        EXPECT_NE(verified.output.find("entry 1 (C:\\a.bin)"), std::string::npos) << verified.output;
+    }
+}
+
+TEST_F(Qlrpak, CreateRefusesWhatTheProgramCannotReadBack) {
+    const fs::path one = Local("one", "1");
+    const fs::path empty = Local("empty", "");
+    std::string many;
+    for (int i = 0; i < 101; ++i) many += " " + Quoted("C:\\f" + std::to_string(i) + "=" + one.string());
+    struct Case {
+        const char* what;
+        std::string arguments;
+        int status;
+    };
+    const Case cases[] = {
+        {"101 entries", many, 2},
+        {"empty file", " " + Quoted("C:\\e=" + empty.string()), 2},
+        {"empty name", " " + Quoted("=" + one.string()), 2},
+        {"no name", " " + Quoted(one.string()), 2},
+        {"missing file", " " + Quoted("C:\\m=" + (dir / "missing").string()), 1},
+    };
+    Local("out.pak", "an earlier package");
+    for (const Case& c : cases) {
+        Outcome outcome = Pak("create " + Pakfile() + c.arguments);
+        EXPECT_EQ(outcome.status, c.status) << c.what << ": " << outcome.output;
+        EXPECT_EQ(FileBytes(dir / "out.pak"), "an earlier package") << c.what;
+        EXPECT_FALSE(fs::exists(dir / "out.pak.part")) << c.what;
+    }
+    EXPECT_EQ(Pak("").status, 2);
+    EXPECT_EQ(Pak("--help").status, 0);
+}
+
+TEST_F(Qlrpak, ExtractNeverWritesOutsideTheFolder) {
+    for (const char* name : {"..\\escaped.txt", "C:\\x\\..\\..\\escaped.txt", "C:escaped.txt", "a\\\\b.txt",
+                             "C:\\x\\file.txt:stream"}) {
+        std::ofstream(dir / "bad.pak", std::ios::binary | std::ios::trunc)
+            << Padded(PackageBytes({{name, "data"}}));
+        Outcome outcome =
+            Pak("extract " + Quoted((dir / "bad.pak").string()) + " --to " + Quoted((dir / "root").string()));
+        EXPECT_EQ(outcome.status, 1) << name;
+        EXPECT_FALSE(fs::exists(dir / "escaped.txt")) << name;
+    }
+    std::ofstream(dir / "message.pak", std::ios::binary) << "Not Found";
+    Outcome outcome = Pak("list " + Quoted((dir / "message.pak").string()));
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.output.find("not a package"), std::string::npos) << outcome.output;
+}
+
+// ---- qlr-server --------------------------------------------------------------
+
+std::string Get(const std::string& url) {
+    auto response = sandbox::OpenCurlSession("QLR")->OpenUrl(url);
+    if (!response) return "<cannot open>";
+    std::string body;
+    char buffer[8192];
+    for (HttpRead read; (read = response->Read(buffer, sizeof buffer)).count > 0;)
+        body.append(buffer, read.count);
+    return body;
+}
+
+TEST(QlrServer, ListsThePackagesByNameWithTheirSizes) {
+    PackageServer server;
+    server.Put("QLR6-39.pak", std::string(1234, 'b'));
+    server.Put("Foundation.pak", std::string(600, 'f'));
+    server.Put("QLR6-38.pak", std::string(99, 'a'));
+    server.Put("readme.txt", "not a package");
+    EXPECT_EQ(Get(server.BaseUrl() + "index.php?School=x&SMSID=x&USER=office"),
+              "Foundation.pak 600\r\nQLR6-38.pak 99\r\nQLR6-39.pak 1234\r\n");
+}
+
+TEST(QlrServer, ServesPackagesAndNothingElse) {
+    PackageServer server;
+    const std::string package = Incompressible(3 * 1024 * 1024 + 17, 30);
+    server.Put("QLR6-39.pak", package);
+    EXPECT_EQ(Get(server.BaseUrl() + "updates/QLR6-39.pak"), package);
+    for (const char* path : {"updates/QLR6-40.pak", "updates/..%2Fcheckins.log",
+                             "updates/%2E%2E/checkins.log", "updates/", "checkins.log", "index.html"}) {
+        EXPECT_NE(Get(server.BaseUrl() + path).find("404 Not Found"), std::string::npos) << path;
+    }
+}
+
+TEST(QlrServer, LogsEachCheckInDecodedOnOneLine) {
+    PackageServer server;
+    Get(server.BaseUrl() + "index.php?School=A%26B%20School&SMSID=id%0Aforged&USER=office");
+    Get(server.BaseUrl() + "index.php?School=Second&SMSID=2&USER=bob");
+    const std::vector<std::string> lines = [&] {
+        std::vector<std::string> all;
+        std::stringstream text(server.CheckIns());
+        for (std::string line; std::getline(text, line);) all.push_back(line);
+        return all;
+    }();
+    ASSERT_EQ(lines.size(), 2u) << server.CheckIns();
+    EXPECT_NE(lines[0].find("\t127.0.0.1\tSchool=A&B School\tSMSID=id\\x0Aforged\tUSER=office"),
+              std::string::npos)
+        << lines[0];
+    EXPECT_NE(lines[1].find("\tSchool=Second\tSMSID=2\tUSER=bob"), std::string::npos) << lines[1];
+}
+
+TEST(QlrServer, StopsCleanlyOnSignals) {
+    for (int signal : {SIGINT, SIGTERM}) {
+        const fs::path output = fs::temp_directory_path() / ("qlr-server-stop-" + std::to_string(getpid()));
+        const std::string root = fs::temp_directory_path().string();
+        const std::string program = BuiltProgram("qlr-server").string();
+        char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("--root"),
+                        const_cast<char*>(root.c_str()), nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        pid_t pid = 0;
+        ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        for (int i = 0;
+             i < 500 && FileBytes(output).find("listening on http://127.0.0.1:") == std::string::npos; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        kill(pid, signal);
+        int status = 0;
+        bool ended = false;
+        for (int i = 0; i < 500 && !(ended = waitpid(pid, &status, WNOHANG) == pid); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!ended || !WIFEXITED(status)) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            ADD_FAILURE() << "did not stop on signal " << signal;
+        }
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        fs::remove(output);
+    }
+    EXPECT_EQ(Shell(Quoted(BuiltProgram("qlr-server").string()) + " --help").status, 0);
+    EXPECT_EQ(Shell(Quoted(BuiltProgram("qlr-server").string()) + " --port 80").status, 2);  // no --root
+}
+
+}  // namespace
+}  // namespace qlr::testing

@@ -1,0 +1,227 @@
+// Downloads: the body stored byte for byte whatever the status, the
+// displays and the gauge, the two messages of an address that cannot be
+// used, and a transfer that breaks off reported instead of passed for whole.
+
+#include <gtest/gtest.h>
+
+#include "app/main.h"
+#include "platform/sandbox/CurlHttp.h"
+#include "native/support/ScriptedPlatform.h"
+
+namespace qlr::testing {
+namespace {
+
+constexpr const char* kUrl = "http://updates.example/qlr/updates/QLR6-39.pak";
+constexpr const char* kLocal = "C:\\Temp\\QLR\\QLR6-39.pak";
+
+class Download : public ::testing::Test {
+protected:
+    void SetUp() override {
+        machine.MakeFolders("C:\\Temp\\QLR");
+        form.Memo3.Clear();
+        form.ExpectedBytes = 10000000;
+        form.ProgramStarted = false;
+        form.f_progress = std::make_unique<Tf_progress>();
+    }
+    std::string Failure(const std::string& url = kUrl) {
+        try {
+            form.DownloadFile(url, kLocal);
+        } catch (const RunError& error) {
+            return error.what();
+        }
+        return "";
+    }
+    std::vector<std::string> Log() const { return CrLfLines(form.Memo3.Text()); }
+
+    SandboxMachine machine;
+    ScriptedPlatform http{machine.platform()};
+    TForm1 form{http};
+};
+
+TEST_F(Download, BodyIsStoredInPiecesOf1025Bytes) {
+    const std::string body = Incompressible(5000, 7);
+    http.replies[kUrl] = {body};
+    EXPECT_EQ(Failure(), "");
+    EXPECT_EQ(machine.Read(kLocal), body);
+    EXPECT_EQ(http.agents, std::vector<std::string>{"QLR"});
+    ASSERT_FALSE(http.requested.empty());
+    for (std::size_t n : http.requested) EXPECT_EQ(n, 1025u);
+    EXPECT_EQ(http.requested.size(), 6u);  // five pieces and the read that ends it
+    EXPECT_EQ(form.BytesRead, 5000);
+    EXPECT_EQ(form.Edit5.Text(), "5000");
+    EXPECT_EQ(form.Edit7.Text(), "10000000");
+    EXPECT_EQ(form.Edit8.Text(), "0");
+    EXPECT_EQ(Log(), std::vector<std::string>{"Gauge = 0"});
+}
+
+TEST_F(Download, EmptyBodyGivesAnEmptyFile) {
+    machine.Write(kLocal, "an earlier download");
+    form.f_progress->Gauge1.SetProgress(12);
+    http.replies[kUrl] = {""};
+    EXPECT_EQ(Failure(), "");
+    EXPECT_EQ(machine.Read(kLocal), "");
+    EXPECT_EQ(form.Edit5.Text(), "0");
+    EXPECT_EQ(form.Edit8.Text(), "0");
+    EXPECT_EQ(form.f_progress->Gauge1.Progress(), 12);
+    EXPECT_EQ(Log(), std::vector<std::string>{"Gauge = 12"});
+}
+
+TEST_F(Download, PercentageRunsPastHundredWhileTheGaugeStops) {
+    struct Case {
+        std::int32_t expected;
+        std::size_t body;
+        int start;
+        const char* percentage;
+        int gauge;
+    };
+    const Case cases[] = {
+        {10000000, 5000000, 30, "50", 80},   {10000000, 7000000, 30, "70", 100},
+        {10000000, 15000000, 0, "150", 100}, {20000000, 30000000, 0, "150", 100},
+        {20000000, 1000000, 0, "5", 5},
+    };
+    for (const Case& c : cases) {
+        form.ExpectedBytes = c.expected;
+        form.f_progress->Gauge1.SetProgress(c.start);
+        http.replies[kUrl] = {std::string(c.body, 'z')};
+        EXPECT_EQ(Failure(), "");
+        EXPECT_EQ(form.Edit8.Text(), c.percentage) << c.body;
+        EXPECT_EQ(form.f_progress->Gauge1.Progress(), c.gauge) << c.body;
+        EXPECT_EQ(form.BytesRead, static_cast<std::int32_t>(c.body));
+    }
+}
+
+TEST_F(Download, StartedApplicationLeavesTheGaugeAlone) {
+    form.ProgramStarted = true;
+    form.f_progress->Gauge1.SetProgress(7);
+    http.replies[kUrl] = {std::string(5000000, 'z')};
+    EXPECT_EQ(Failure(), "");
+    EXPECT_EQ(form.f_progress->Gauge1.Progress(), 7);
+    EXPECT_EQ(form.Edit8.Text(), "50");
+    EXPECT_TRUE(Log().empty());
+}
+
+TEST_F(Download, AddressThatCannotBeUsedLeavesTheLocalFile) {
+    machine.Write(kLocal, "from an earlier run");
+    EXPECT_EQ(Failure(), std::string("Cannot open URL: ") + kUrl);
+    EXPECT_EQ(machine.Read(kLocal), "from an earlier run");
+
+    http.internetFails = true;
+    EXPECT_EQ(Failure(), "Unable to initialize Wininet");
+    EXPECT_EQ(machine.Read(kLocal), "from an earlier run");
+}
+
+TEST_F(Download, LocalFileThatCannotBeCreatedEndsQuietly) {
+    http.replies[kUrl] = {"body"};
+    try {
+        form.DownloadFile(kUrl, "C:\\No\\Such\\Folder\\x.pak");
+    } catch (const RunError& error) {
+        FAIL() << error.what();
+    }
+    EXPECT_TRUE(http.requested.empty());  // nothing was read
+}
+
+TEST_F(Download, BrokenTransferIsAFailureNotAFile) {
+    const std::string body = Incompressible(10000, 9);
+    struct Case {
+        const char* what;
+        ScriptedReply reply;
+        std::optional<std::int64_t> writeLimit;
+    };
+    const std::vector<Case> cases = {
+        {"read fails part-way", {body, 4100}, std::nullopt},
+        {"read fails at once", {body, 0}, std::nullopt},
+        {"shorter than announced", {body, std::string::npos, 10001}, std::nullopt},
+        {"write fails", {body}, 3000},
+    };
+    for (const Case& c : cases) {
+        http.replies[kUrl] = c.reply;
+        http.writeLimit = c.writeLimit;
+        EXPECT_EQ(Failure(), std::string("Download failed: ") + kUrl) << c.what;
+        EXPECT_FALSE(machine.Exists(kLocal)) << c.what;
+    }
+    // As long as announced, or more, is whole.
+    http.writeLimit.reset();
+    http.replies[kUrl] = {body, std::string::npos, 10000};
+    EXPECT_EQ(Failure(), "");
+    EXPECT_EQ(machine.Read(kLocal), body);
+}
+
+// ---- libcurl against a loopback server ----------------------------------------
+
+std::string Reply(const std::string& status, const std::string& body, const std::string& extra = "") {
+    return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + extra +
+           "Connection: close\r\n\r\n" + body;
+}
+
+std::string ReadAll(HttpResponse& response, std::size_t piece, bool& failed, std::size_t& largest) {
+    std::string body;
+    std::vector<char> buffer(piece);
+    for (;;) {
+        HttpRead read = response.Read(buffer.data(), piece);
+        largest = std::max(largest, read.count);
+        if (read.count == 0) {
+            failed = read.failed;
+            return body;
+        }
+        body.append(buffer.data(), read.count);
+    }
+}
+
+TEST(CurlHttp, BodyKeptWhateverTheStatusInPiecesNoLargerThanAsked) {
+    const std::string big = Incompressible(300000, 11);
+    RawHttpServer server([&](const std::string& head) {
+        const std::string path = RequestPath(head);
+        if (path == "/big") return Reply("200 OK", big);
+        if (path == "/moved") return Reply("302 Found", "", "Location: /big\r\n");
+        return Reply("404 Not Found", "<html>no such page</html>");
+    });
+    auto session = sandbox::OpenCurlSession("QLR");
+    ASSERT_TRUE(session);
+    struct Case {
+        const char* path;
+        const std::string& body;
+    };
+    const std::string missing = "<html>no such page</html>";
+    for (const Case& c : {Case{"/big", big}, Case{"/nothing", missing}, Case{"/moved", big}}) {
+        auto response = session->OpenUrl(server.Url(c.path));
+        ASSERT_TRUE(response) << c.path;
+        EXPECT_EQ(response->AnnouncedLength(), static_cast<std::int64_t>(c.body.size())) << c.path;
+        bool failed = true;
+        std::size_t largest = 0;
+        EXPECT_EQ(ReadAll(*response, 1025, failed, largest), c.body) << c.path;
+        EXPECT_FALSE(failed) << c.path;
+        EXPECT_LE(largest, 1025u);
+    }
+    const std::string head = server.Requests().front();
+    EXPECT_NE(head.find("User-Agent: QLR\r\n"), std::string::npos) << head;
+    EXPECT_NE(head.find("no-cache"), std::string::npos) << head;
+    EXPECT_EQ(head.find("Accept-Encoding"), std::string::npos) << head;
+}
+
+TEST(CurlHttp, CutOffBodyIsAFailedRead) {
+    const std::string part = Incompressible(5000, 12);
+    RawHttpServer server([&](const std::string&) {
+        return "HTTP/1.1 200 OK\r\nContent-Length: 20000\r\nConnection: close\r\n\r\n" + part;
+    });
+    auto response = sandbox::OpenCurlSession("QLR")->OpenUrl(server.Url("/x"));
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->AnnouncedLength(), 20000);
+    bool failed = false;
+    std::size_t largest = 0;
+    EXPECT_EQ(ReadAll(*response, 1025, failed, largest), part);
+    EXPECT_TRUE(failed);
+}
+
+TEST(CurlHttp, NothingListeningCannotBeOpened) {
+    auto session = sandbox::OpenCurlSession("QLR");
+    EXPECT_EQ(session->OpenUrl(kUnreachableServer), nullptr);
+    EXPECT_EQ(session->OpenUrl("http://name.invalid/"), nullptr);
+    // A redirect to a place where nothing listens cannot be opened either.
+    RawHttpServer server([](const std::string&) {
+        return Reply("302 Found", "", std::string("Location: ") + kUnreachableServer + "\r\n");
+    });
+    EXPECT_EQ(session->OpenUrl(server.Url("/")), nullptr);
+}
+
+}  // namespace
+}  // namespace qlr::testing

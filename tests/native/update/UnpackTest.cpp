@@ -1,0 +1,302 @@
+// Unpacking packages: the server-message rule, the count limit, entries
+// back to back, and every way a package can be broken; a failure never
+// leaves a half-written file or spoils the file that stood at an entry's path.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/main.h"
+#include "update/Package.h"
+#include "native/support/ScriptedPlatform.h"
+
+namespace qlr::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kPak = "C:\\Temp\\QLR\\QLR6-39.pak";
+const std::string kDamaged = PackageReader::DamagedMessage(kPak);
+
+class Unpack : public ::testing::Test {
+protected:
+    void SetUp() override {
+        machine.MakeFolders("C:\\Temp\\QLR");
+        machine.MakeFolders("C:\\Out");
+        form.Memo3.Clear();
+        form.Memo4.Clear();
+        form.ExpectedFiles = 20;
+        form.ProgramStarted = true;
+    }
+
+    bool Run(const std::string& bytes) {
+        machine.Write(kPak, bytes);
+        return form.UnpackPackage(kPak);
+    }
+    // The exception's message, or "" when the unpack ended normally.
+    std::string Failure(const std::string& bytes) {
+        try {
+            Run(bytes);
+        } catch (const RunError& error) {
+            return error.what();
+        }
+        return "";
+    }
+    std::vector<std::string> Log() const { return CrLfLines(form.Memo3.Text()); }
+    // Names of the files in C:\Out, sorted.
+    std::vector<std::string> OutFiles() const {
+        std::vector<std::string> names;
+        for (const auto& item : fs::directory_iterator(machine.Host("C:\\Out")))
+            names.push_back(item.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    SandboxMachine machine;
+    TForm1 form{machine.platform()};
+};
+
+TEST_F(Unpack, FilesOf500BytesOrLessAreServerMessages) {
+    const std::string message = "Service closed for maintenance";  // 30 bytes
+    EXPECT_FALSE(Run(message));
+    EXPECT_EQ(form.Memo4.Text(), message);
+    EXPECT_TRUE(Log().empty());
+
+    const std::string full(500, 'm');
+    EXPECT_FALSE(Run(full));
+    EXPECT_EQ(form.Memo4.Text(), full);
+
+    EXPECT_FALSE(Run(std::string("stop\0hidden", 11)));
+    EXPECT_EQ(form.Memo4.Text(), "stop");  // the box shows up to the first zero byte
+
+    form.Memo4.Clear();
+    std::string package = CountBytes(0);
+    package.resize(501, 'x');  // one byte past the rule: a package
+    EXPECT_TRUE(Run(package));
+    EXPECT_EQ(form.Memo4.Text(), "");
+    EXPECT_EQ(Log(), std::vector<std::string>{"Decoding 0 files"});
+}
+
+TEST_F(Unpack, CountDecidesWhetherAnythingIsRead) {
+    struct Case {
+        std::int32_t count;
+        bool result;
+        const char* line;
+    };
+    for (const Case& c : {Case{101, false, "File invalid. Contains 101 files"},
+                          Case{0, true, "Decoding 0 files"}, Case{-3, true, "Decoding -3 files"}}) {
+        form.Memo3.Clear();
+        // A well-formed entry follows: only the count decides that it is not written.
+        std::string package = CountBytes(c.count) + EntryBytes("C:\\Out\\a.txt", 5, "hello");
+        EXPECT_EQ(Run(Padded(package)), c.result) << c.count;
+        EXPECT_EQ(Log(), std::vector<std::string>{c.line});
+        EXPECT_TRUE(OutFiles().empty());
+    }
+}
+
+TEST_F(Unpack, EntriesFollowEachOtherWhereverTheReadAheadStopped) {
+    // Larger than the reader's buffer, so a stream crosses a refill; then many small ones in one buffer.
+    std::vector<PackageEntry> entries = {{"C:\\Out\\big.bin", Incompressible(150000, 1)}};
+    for (int i = 0; i < 60; ++i)
+        entries.push_back({"C:\\Out\\f" + std::to_string(i) + ".txt", std::string(i + 1, 'a' + i % 26)});
+    EXPECT_TRUE(Run(Padded(PackageBytes(entries))));
+    for (const auto& entry : entries) EXPECT_EQ(machine.Read(entry.name), entry.content) << entry.name;
+    std::vector<std::string> log = Log();
+    ASSERT_EQ(log.size(), 61u + 1);
+    EXPECT_EQ(log[0], "Decoding 61 files");
+    EXPECT_EQ(log[1], "File 1: C:\\Out\\big.bin");
+    EXPECT_EQ(log[61], "File 61: C:\\Out\\f59.txt");
+    EXPECT_EQ(OutFiles().size(), 61u);  // no temporary left beside them
+}
+
+TEST_F(Unpack, ExistingFileIsReplaced) {
+    machine.Write("C:\\Out\\QLR6-39.exe", "an older build, longer than the new one");
+    EXPECT_TRUE(Run(Padded(PackageBytes({{"C:\\Out\\QLR6-39.exe", "new build"}}))));
+    EXPECT_EQ(machine.Read("C:\\Out\\QLR6-39.exe"), "new build");
+}
+
+TEST_F(Unpack, MissingFolderStopsAtThatEntry) {
+    const std::string package = PackageBytes(
+        {{"C:\\Out\\a.txt", "first"}, {"C:\\Missing\\b.txt", "second"}, {"C:\\Out\\c.txt", "third"}});
+    EXPECT_EQ(Failure(Padded(package)), "Cannot create file C:\\Missing\\b.txt");
+    EXPECT_EQ(OutFiles(), std::vector<std::string>{"a.txt"});
+    EXPECT_EQ(Log().back(), "File 2: C:\\Missing\\b.txt");
+}
+
+TEST_F(Unpack, MissingPackageCannotBeOpened) {
+    form.ProgramStarted = false;
+    try {
+        form.UnpackPackage("C:\\Temp\\QLR\\nothing.pak");
+        FAIL() << "no exception";
+    } catch (const RunError& error) {
+        EXPECT_STREQ(error.what(), "Cannot open file C:\\Temp\\QLR\\nothing.pak");
+    }
+    EXPECT_EQ(Log(), std::vector<std::string>{"Gauge = 0"});
+}
+
+// Every broken entry: the message the caller sees, the earlier file at the
+// path untouched, and nothing half-written left beside it.
+TEST_F(Unpack, BrokenEntryLeavesTheOldFileAsItWas) {
+    const std::string target = "C:\\Out\\keep.txt";
+    const std::string content = "the new content of the file";
+    std::string flipped = EntryBytes(target, static_cast<std::int32_t>(content.size()), content);
+    flipped.back() ^= 0x01;  // the Adler-32 trailer
+    std::string huge;
+    PutInt32(huge, 0x7fffffff);
+    huge += target;
+    struct Case {
+        const char* what;
+        std::string entry;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"checksum", flipped, "error"},
+        {"zero size", EntryBytes(target, 0, content), kDamaged},
+        {"stream shorter than declared",
+         EntryBytes(target, static_cast<std::int32_t>(content.size()) + 1, content), kDamaged},
+        {"stream longer than declared",
+         EntryBytes(target, static_cast<std::int32_t>(content.size()) - 1, content), kDamaged},
+        {"negative size", EntryBytes(target, -5, content), kDamaged},
+        {"name length 0", CountBytes(0) + CountBytes(5), kDamaged},
+        {"negative name length", CountBytes(-1) + target, kDamaged},
+        {"name length beyond the file", huge, kDamaged},
+        {"not zlib data",
+         CountBytes(static_cast<std::int32_t>(target.size())) + target + CountBytes(4) + "abcdefgh", "error"},
+    };
+    for (const Case& c : cases) {
+        machine.Write(target, "old");
+        EXPECT_EQ(Failure(Padded(CountBytes(1) + c.entry)), c.message) << c.what;
+        EXPECT_EQ(machine.Read(target), "old") << c.what;
+        EXPECT_EQ(OutFiles(), std::vector<std::string>{"keep.txt"}) << c.what;
+    }
+}
+
+TEST_F(Unpack, EveryTruncationIsReportedAsDamaged) {
+    const std::vector<PackageEntry> entries = {{"C:\\Out\\one.bin", Incompressible(600, 2)},
+                                               {"C:\\Out\\two.bin", Incompressible(300, 3)}};
+    const std::string package = PackageBytes(entries);
+    ASSERT_GT(package.size(), 900u);
+    for (std::size_t cut = 501; cut < package.size(); ++cut) {
+        std::error_code ignored;
+        fs::remove(machine.Host("C:\\Out\\one.bin"), ignored);
+        ASSERT_EQ(Failure(package.substr(0, cut)), kDamaged) << "cut at " << cut;
+        const std::vector<std::string> left = OutFiles();
+        // The first entry is complete or absent; nothing else is there.
+        if (!left.empty()) {
+            ASSERT_EQ(left, std::vector<std::string>{"one.bin"}) << "cut at " << cut;
+            ASSERT_EQ(machine.Read("C:\\Out\\one.bin"), entries[0].content) << "cut at " << cut;
+        }
+    }
+}
+
+// Random damage of every kind: the unpack ends with one of its own messages,
+// never reads or writes out of bounds (the sanitizers watch), and leaves no
+// temporary file anywhere.
+TEST_F(Unpack, RandomDamageEndsCleanly) {
+    const std::vector<PackageEntry> entries = {{"C:\\Out\\one.bin", Incompressible(700, 6)},
+                                               {"C:\\Out\\two.txt", std::string(3000, 't')}};
+    const std::string good = PackageBytes(entries);
+    std::uint32_t state = 20261208;
+    auto next = [&state](std::uint32_t below) {
+        state = state * 1664525u + 1013904223u;
+        return (state >> 8) % below;
+    };
+    for (int round = 0; round < 1500; ++round) {
+        std::string bad = good;
+        for (std::uint32_t n = 1 + next(4); n > 0; --n) {
+            switch (next(4)) {
+                case 0:  // a flipped bit
+                    bad[next(static_cast<std::uint32_t>(bad.size()))] ^= static_cast<char>(1u << next(8));
+                    break;
+                case 1:  // cut short, past the server-message size
+                    if (bad.size() > 501)
+                        bad.resize(501 + next(static_cast<std::uint32_t>(bad.size() - 501)));
+                    break;
+                case 2: {  // a length or size field set to an extreme
+                    static const std::int32_t extremes[] = {0, -1, 1, 0x7fffffff, INT32_MIN, 501, 100000};
+                    std::string field;
+                    PutInt32(field, extremes[next(7)]);
+                    bad.replace(next(static_cast<std::uint32_t>(bad.size() - 4)), 4, field);
+                    break;
+                }
+                default:  // bytes gone from the middle
+                    bad.erase(next(static_cast<std::uint32_t>(bad.size() - 40)), 1 + next(32));
+                    bad = Padded(bad);
+            }
+        }
+        form.Memo3.Clear();
+        const std::string message = Failure(bad);
+        const bool known = message.empty() || message == kDamaged || message == "error" ||
+                           message.rfind("Cannot create file ", 0) == 0;
+        ASSERT_TRUE(known) << "round " << round << ": " << message;
+    }
+    for (const auto& item : fs::recursive_directory_iterator(machine.Root()))
+        EXPECT_EQ(item.path().string().find(".qlrtmp"), std::string::npos) << item.path();
+}
+
+TEST_F(Unpack, ProgressCountsTheEntryBeingUnpacked) {
+    std::vector<PackageEntry> entries;
+    for (int i = 1; i <= 25; ++i) entries.push_back({"C:\\Out\\" + std::to_string(i), "x"});
+    const std::string package = Padded(PackageBytes(entries));
+
+    form.ProgramStarted = false;
+    form.f_progress = std::make_unique<Tf_progress>();
+    form.f_progress->Gauge1.SetProgress(30);
+    EXPECT_TRUE(Run(package));
+    EXPECT_EQ(Log().front(), "Gauge = 30");
+    EXPECT_EQ(form.Edit9.Text(), "25");
+    EXPECT_EQ(form.Edit10.Text(), "20");
+    EXPECT_EQ(form.Edit11.Text(), "125");  // not limited
+    EXPECT_EQ(form.f_progress->Gauge1.Progress(), 100);
+
+    // An application already started: no gauge line, the gauge left alone, the edits still written.
+    form.ProgramStarted = true;
+    form.ExpectedFiles = 250;
+    form.f_progress->Gauge1.SetProgress(42);
+    form.Memo3.Clear();
+    EXPECT_TRUE(Run(package));
+    EXPECT_EQ(Log().front(), "Decoding 25 files");
+    EXPECT_EQ(form.Edit11.Text(), "10");
+    EXPECT_EQ(form.f_progress->Gauge1.Progress(), 42);
+}
+
+TEST_F(Unpack, StreamIsNeverHeldWholeInMemory) {
+    // 40 MB of zeros inflates from a few KB; the reader hands it on in pieces.
+    const std::string big(40 * 1024 * 1024, '\0');
+    const std::string package = Padded(PackageBytes({{"C:\\Out\\zeros.bin", big}}));
+    ASSERT_LT(package.size(), 100000u);
+    machine.Write(kPak, package);
+    auto file = machine.platform().OpenForRead(kPak);
+    PackageReader reader(*file, kPak);
+    ASSERT_EQ(reader.ReadCount(), 1);
+    const qlr::PackageEntry entry = reader.ReadEntryHeader();
+    std::size_t largest = 0, total = 0;
+    reader.InflateEntry(entry.size, [&](const char*, std::size_t n) {
+        largest = std::max(largest, n);
+        total += n;
+        return true;
+    });
+    EXPECT_EQ(total, big.size());
+    EXPECT_LE(largest, 64u * 1024u);
+}
+
+TEST_F(Unpack, FailedWriteIsAStreamWriteError) {
+    ScriptedPlatform limited(machine.platform());
+    limited.writeLimit = 1000;
+    TForm1 small(limited);
+    small.ProgramStarted = true;
+    small.ExpectedFiles = 20;
+    machine.Write("C:\\Out\\big.bin", "old");
+    machine.Write(kPak, Padded(PackageBytes({{"C:\\Out\\big.bin", Incompressible(5000, 4)}})));
+    try {
+        small.UnpackPackage(kPak);
+        FAIL() << "no exception";
+    } catch (const RunError& error) {
+        EXPECT_STREQ(error.what(), "Stream write error");
+    }
+    EXPECT_EQ(machine.Read("C:\\Out\\big.bin"), "old");
+    EXPECT_EQ(OutFiles(), std::vector<std::string>{"big.bin"});
+}
+
+}  // namespace
+}  // namespace qlr::testing

@@ -1,0 +1,141 @@
+// Whole runs of the startup copy against a qlr-server on loopback: what the
+// saved run log says about the update check, and what it left on disk.
+
+#include <gtest/gtest.h>
+
+#include "native/support/ScriptedPlatform.h"
+
+namespace qlr::testing {
+namespace {
+
+constexpr const char* kStartup = "C:\\TSLData\\QLR\\Tovanel.exe";
+constexpr const char* kNewProgram = "C:\\TSLData\\QLR\\QLR6-39.exe";
+
+std::vector<std::string> CheckSection(const std::string& log) { return UpdateCheckSection(CrLfLines(log)); }
+
+class UpdateRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        machine.PlaceFoundation();
+        machine.PlaceStandin("C:\\TSLData\\QLR\\QLR6-38.exe");
+        machine.PlaceStandin("C:\\TSLData\\QLR\\Shifter.exe");
+        server.Put("QLR6-38.pak", Padded(PackageBytes({{"C:\\TSLData\\QLR\\QLR6-38.exe", "6-38"}})));
+    }
+    std::string RunStartup(const std::vector<std::string>& environment) {
+        auto result = machine.Run(kStartup, environment);
+        EXPECT_EQ(result.exitCode, 0) << result.output;
+        EXPECT_TRUE(machine.WaitForLog("Startup"));
+        return machine.Log("Startup");
+    }
+    std::string Downloading(const std::string& name) const {
+        return "Downloading program " + server.BaseUrl() + "updates/" + name + ".pak to C:\\Temp\\QLR\\" +
+               name + ".pak";
+    }
+
+    SandboxMachine machine;
+    PackageServer server;
+};
+
+TEST_F(UpdateRun, NewerPackageIsDownloadedAndUnpacked) {
+    const std::string program = FileBytes(BuiltProgram("standin"));
+    const std::string package =
+        PackageBytes({{kNewProgram, program}, {"C:\\TSLData\\QLR\\notes.txt", "6-39 notes"}});
+    server.Put("QLR6-39.pak", package);
+    const std::string log = RunStartup({server.Environment()});
+    EXPECT_EQ(CheckSection(log), (std::vector<std::string>{
+                                     "Accessing cloud",
+                                     "Have: 6-38   Available from cloud: 6-39",
+                                     Downloading("QLR6-39"),
+                                     "Program Loaded, decompressing files",
+                                     "Decoding 2 files",
+                                     "File 1: C:\\TSLData\\QLR\\QLR6-39.exe",
+                                     "File 2: C:\\TSLData\\QLR\\notes.txt",
+                                     "... OK",
+                                 }))
+        << log;
+    EXPECT_EQ(machine.Read(kNewProgram), program);
+    EXPECT_EQ(machine.Read("C:\\TSLData\\QLR\\notes.txt"), "6-39 notes");
+    EXPECT_EQ(machine.Read("C:\\Temp\\QLR\\UpdateList.txt"),
+              "QLR6-38.pak 501\r\nQLR6-39.pak " + std::to_string(package.size()) + "\r\n");
+    EXPECT_NE(server.CheckIns().find("\tSchool=x\tSMSID=x\tUSER=office"), std::string::npos)
+        << server.CheckIns();
+}
+
+TEST_F(UpdateRun, NothingNewerMeansNothingToDo) {
+    const std::string log = RunStartup({server.Environment()});
+    EXPECT_EQ(CheckSection(log),
+              (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: 6-38",
+                                        "Nothing to do"}))
+        << log;
+    EXPECT_FALSE(machine.Exists("C:\\Temp\\QLR\\QLR6-38.pak"));
+}
+
+TEST_F(UpdateRun, ErrorPageInPlaceOfTheListOffersNothing) {
+    const std::string log = RunStartup({"QLR_UPDATE_BASE_URL=" + server.BaseUrl() + "gone/"});
+    EXPECT_EQ(
+        CheckSection(log),
+        (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: ", "Nothing to do"}))
+        << log;
+    EXPECT_NE(machine.Read("C:\\Temp\\QLR\\UpdateList.txt").find("Not Found"), std::string::npos);
+}
+
+TEST_F(UpdateRun, UnreachableServerEndsTheLogWithTheAddress) {
+    const std::string log = RunStartup({});  // the machine's default server does not answer
+    EXPECT_EQ(CheckSection(log),
+              (std::vector<std::string>{"Accessing cloud", "Unexpected Exception encountered ...FAILED (2)"}))
+        << log;
+    const std::string tail =
+        std::string("\r\n----------------- End ----------------------\r\n\r\nCannot open URL: ") +
+        kUnreachableServer + "index.php?School=x&SMSID=x&USER=office";
+    ASSERT_GE(log.size(), tail.size());
+    EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
+}
+
+TEST_F(UpdateRun, ServerTextInPlaceOfThePackageEndsTheLog) {
+    server.Put("QLR6-39.pak", "Package withdrawn, try again later");
+    const std::string log = RunStartup({server.Environment()});
+    EXPECT_EQ(CheckSection(log),
+              (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: 6-39",
+                                        Downloading("QLR6-39"), "Program Loaded, decompressing files",
+                                        "... FAILED (Failed to unpack QLR6-39)"}))
+        << log;
+    const std::string tail =
+        "----------------- End ----------------------\r\n\r\nPackage withdrawn, try again later";
+    EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
+    EXPECT_NE(log.find("Creating Shortcuts"), std::string::npos);  // the pass went on
+}
+
+TEST_F(UpdateRun, PackageWithoutTheProgramFails) {
+    server.Put("QLR6-39.pak", Padded(PackageBytes({{"C:\\TSLData\\QLR\\readme.txt", "no program here"}})));
+    const std::string log = RunStartup({server.Environment()});
+    EXPECT_EQ(CheckSection(log),
+              (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: 6-39",
+                                        Downloading("QLR6-39"), "Program Loaded, decompressing files",
+                                        "Decoding 1 files", "File 1: C:\\TSLData\\QLR\\readme.txt",
+                                        "... FAILED (Failed to unpack QLR6-39)"}))
+        << log;
+    EXPECT_FALSE(machine.Exists(kNewProgram));
+}
+
+TEST_F(UpdateRun, DamagedPackageKeepsTheInstalledFiles) {
+    machine.Write("C:\\TSLData\\QLR\\notes.txt", "6-38 notes");
+    std::string package = PackageBytes({{"C:\\TSLData\\QLR\\notes.txt", Incompressible(4000, 5)}});
+    package.resize(package.size() - 100);
+    server.Put("QLR6-39.pak", package);
+    const std::string log = RunStartup({server.Environment()});
+    const std::string tail = "\r\n\r\nThe package C:\\Temp\\QLR\\QLR6-39.pak is damaged";
+    EXPECT_EQ(log.substr(log.size() - tail.size()), tail) << log;
+    EXPECT_EQ(machine.Read("C:\\TSLData\\QLR\\notes.txt"), "6-38 notes");
+    EXPECT_FALSE(machine.Exists("C:\\TSLData\\QLR\\notes.txt.qlrtmp"));
+}
+
+TEST_F(UpdateRun, SchoolNameReachesTheServerAsWritten) {
+    machine.Write("c:\\TSLData\\office\\QLR\\Options.txt", "SchoolName=A&B School #1\r\nSMSID=id 7?x=y\r\n");
+    RunStartup({server.Environment()});
+    EXPECT_NE(server.CheckIns().find("\tSchool=A&B School #1\tSMSID=id 7?x=y\tUSER=office"),
+              std::string::npos)
+        << server.CheckIns();
+}
+
+}  // namespace
+}  // namespace qlr::testing

@@ -1,0 +1,138 @@
+// The Windows platform's files, folders, listings and failure report, on a real (Wine) file system.
+
+#include <algorithm>
+
+#include "windows/support/WineMachine.h"
+#include "platform/win32/Win32Platform.h"
+
+namespace qlr::testing {
+namespace {
+
+class PlatformFiles : public WineMachine {
+protected:
+    std::unique_ptr<Platform> platform = win32::CreateWin32Platform();
+
+    std::vector<std::string> Sorted(std::vector<std::string> names) {
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+TEST_F(PlatformFiles, ListFilesMatchesLongNamesOnlyAndSkipsFoldersHiddenAndSystemFiles) {
+    const std::string folder = "C:\\Temp\\list";
+    for (const char* name : {"QLR6-38.exe", "QLR6-9.exe", "qlr6-40.EXE", "QLR6-38.exebak", "QLR5-1.exe",
+                             "QLR6-38.exe.old-123", "noext", "Shifter.exe", "QLR6-hidden.exe", "QLR6-system.exe"})
+        WriteBytes(folder + "\\" + name, "x");
+    ::SetFileAttributesA((folder + "\\QLR6-hidden.exe").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    ::SetFileAttributesA((folder + "\\QLR6-system.exe").c_str(), FILE_ATTRIBUTE_SYSTEM);
+    MakeFolders(folder + "\\QLR6-folder.exe");
+    ASSERT_TRUE(platform->SetCurrentFolder(folder));
+    EXPECT_EQ(platform->CurrentFolder(), folder);
+
+    struct Case {
+        const char* mask;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {"QLR6*.exe", {"QLR6-38.exe", "QLR6-9.exe", "qlr6-40.EXE"}},
+        {"QLR*.exe", {"QLR5-1.exe", "QLR6-38.exe", "QLR6-9.exe", "qlr6-40.EXE"}},
+        {"QLR6-?.exe", {"QLR6-9.exe"}},
+        {"*.*",
+         {"QLR5-1.exe", "QLR6-38.exe", "QLR6-38.exe.old-123", "QLR6-38.exebak", "QLR6-9.exe", "Shifter.exe",
+          "noext", "qlr6-40.EXE"}},
+        {"nothing*.exe", {}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Sorted(platform->ListFiles(c.mask)), Sorted(c.expected)) << c.mask;
+}
+
+TEST_F(PlatformFiles, CurrentFolderStaysWhenTheNewOneIsMissing) {
+    MakeFolders("C:\\Temp\\here");
+    ASSERT_TRUE(platform->SetCurrentFolder("C:\\Temp\\here\\"));
+    EXPECT_EQ(platform->CurrentFolder(), "C:\\Temp\\here");
+    EXPECT_FALSE(platform->SetCurrentFolder("C:\\Temp\\not-there"));
+    EXPECT_EQ(platform->CurrentFolder(), "C:\\Temp\\here");
+}
+
+TEST_F(PlatformFiles, FileAndFolderTestsTellThemApart) {
+    WriteBytes("C:\\Temp\\a\\file.txt", "x");
+    EXPECT_TRUE(platform->FileExists("C:\\Temp\\a\\file.txt"));
+    EXPECT_TRUE(platform->FileExists("c:\\temp\\A\\FILE.TXT"));
+    EXPECT_FALSE(platform->FolderExists("C:\\Temp\\a\\file.txt"));
+    EXPECT_TRUE(platform->FolderExists("C:\\Temp\\a"));
+    EXPECT_FALSE(platform->FileExists("C:\\Temp\\a"));
+    EXPECT_FALSE(platform->FileExists("C:\\Temp\\a\\missing.txt"));
+    // One level at a time: a missing parent is not made.
+    EXPECT_FALSE(platform->MakeFolder("C:\\Temp\\b\\c"));
+    EXPECT_TRUE(platform->MakeFolder("C:\\Temp\\b"));
+    EXPECT_FALSE(platform->MakeFolder("C:\\Temp\\b"));
+}
+
+TEST_F(PlatformFiles, StreamsCreateTruncateReadSeekAndHoldTheFileExclusively) {
+    const std::string path = "C:\\Temp\\stream.bin";
+    WriteBytes(path, "an older and longer content");
+    {
+        auto file = platform->CreateNewFile(path);
+        ASSERT_TRUE(file);
+        EXPECT_EQ(file->Size(), 0);
+        EXPECT_EQ(file->Write("0123456789", 10), 10u);
+        EXPECT_EQ(file->Position(), 10);
+        EXPECT_EQ(platform->OpenForRead(path), nullptr) << "not shared while open";
+        ASSERT_TRUE(file->Seek(4));
+        char buffer[16] = {};
+        EXPECT_EQ(file->Read(buffer, sizeof buffer), 6u);
+        EXPECT_EQ(std::string(buffer, 6), "456789");
+        EXPECT_EQ(file->Read(buffer, sizeof buffer), 0u);
+    }
+    auto again = platform->OpenForRead(path);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->Size(), 10);
+    EXPECT_EQ(again->Write("x", 1), 0u) << "opened for reading only";
+    EXPECT_EQ(platform->OpenForRead("C:\\Temp\\missing.bin"), nullptr);
+    EXPECT_EQ(platform->CreateNewFile("C:\\Temp\\no-such-folder\\file.bin"), nullptr);
+}
+
+TEST_F(PlatformFiles, AppendToFileCreatesThenAppends) {
+    const std::string path = "C:\\Temp\\append.txt";
+    MakeFolders("C:\\Temp");
+    EXPECT_TRUE(platform->AppendToFile(path, "one\r\n"));
+    EXPECT_TRUE(platform->AppendToFile(path, "two\r\n"));
+    EXPECT_EQ(ReadBytes(path), "one\r\ntwo\r\n");
+    EXPECT_FALSE(platform->AppendToFile("C:\\Temp\\no-such-folder\\append.txt", "x"));
+}
+
+TEST_F(PlatformFiles, CopyAndMoveReplaceTheTarget) {
+    WriteBytes("C:\\Temp\\m\\from.txt", "new");
+    WriteBytes("C:\\Temp\\m\\to.txt", "old and longer");
+    EXPECT_TRUE(platform->CopyFileOver("C:\\Temp\\m\\from.txt", "C:\\Temp\\m\\copy.txt"));
+    EXPECT_TRUE(platform->CopyFileOver("C:\\Temp\\m\\from.txt", "C:\\Temp\\m\\copy.txt"));
+    EXPECT_EQ(ReadBytes("C:\\Temp\\m\\copy.txt"), "new");
+
+    EXPECT_TRUE(platform->MoveOver("C:\\Temp\\m\\from.txt", "C:\\Temp\\m\\to.txt"));
+    EXPECT_EQ(ReadBytes("C:\\Temp\\m\\to.txt"), "new");
+    EXPECT_FALSE(PathExists("C:\\Temp\\m\\from.txt"));
+
+    EXPECT_FALSE(platform->MoveOver("C:\\Temp\\m\\from.txt", "C:\\Temp\\m\\to.txt")) << "source is gone";
+    EXPECT_EQ(ReadBytes("C:\\Temp\\m\\to.txt"), "new");
+}
+
+TEST_F(PlatformFiles, DeleteFolderTreeRemovesEverythingBelowForGood) {
+    WriteBytes("C:\\Temp\\QLR\\Firebird\\setup.exe", "x");
+    WriteBytes("C:\\Temp\\QLR\\read-only.txt", "x");
+    ::SetFileAttributesA("C:\\Temp\\QLR\\read-only.txt", FILE_ATTRIBUTE_READONLY);
+    EXPECT_TRUE(platform->DeleteFolderTree("C:\\Temp\\QLR"));
+    EXPECT_FALSE(PathExists("C:\\Temp\\QLR"));
+    EXPECT_TRUE(PathExists("C:\\Temp"));
+    EXPECT_FALSE(platform->DeleteFolderTree("C:\\Temp\\QLR"));
+}
+
+TEST_F(PlatformFiles, ReportFailureWritesTheTextToTheTempFolderReplacingAnEarlierReport) {
+    char temp[MAX_PATH + 1] = {};
+    ASSERT_NE(::GetTempPathA(sizeof temp, temp), 0u);
+    const std::string report = std::string(temp) + "Tovanel failure.txt";
+    platform->ReportFailure("first report, which is the longer one\r\n");
+    platform->ReportFailure("second\r\nreport");
+    EXPECT_EQ(ReadBytes(report), "second\r\nreport");
+}
+
+}  // namespace
+}  // namespace qlr::testing
