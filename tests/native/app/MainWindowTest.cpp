@@ -31,6 +31,8 @@ struct LogCase {
     std::string expected;
 };
 
+void PrintTo(const LogCase& c, std::ostream* out) { *out << c.name; }
+
 const LogCase kLogCases[] = {
     {"LinesEndWithCrLf", {{false, "a"}, {false, "b"}}, "a\r\nb\r\n"},
     {"EmptyLineOnEmptyLog", {{false, ""}}, "\r\n"},
@@ -85,6 +87,8 @@ struct OptionsCase {
     const char* school;
     const char* smsid;
 };
+
+void PrintTo(const OptionsCase& c, std::ostream* out) { *out << c.name; }
 
 const OptionsCase kOptionsCases[] = {
     {"NoFile", nullptr, "x", "x"},

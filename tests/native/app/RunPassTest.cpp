@@ -131,10 +131,13 @@ TEST_F(RunControl, BootstrapWithoutDataFolderCopyStartsNothing) {
 }
 
 struct RolePath {
+    const char* name;
     const char* path;
     const char* logRole;
     bool transfer;
 };
+
+void PrintTo(const RolePath& role, std::ostream* out) { *out << role.name; }
 
 class RolesByPath : public RunControl, public ::testing::WithParamInterface<RolePath> {};
 
@@ -151,14 +154,17 @@ TEST_P(RolesByPath, PathDecidesEarlyLaunchBranchAndLogName) {
     else
         blocks.push_back(UnreachableServerPass());
     ExpectLog(machine.Log(role.logRole), Joined(blocks, role.transfer ? "" : "Cannot open URL: " + kListUrl));
-    if (role.transfer) EXPECT_TRUE(machine.WaitForLog("Startup"));  // the handed-over copy ran
+    if (role.transfer) {
+        EXPECT_TRUE(machine.WaitForLog("Startup"));  // the handed-over copy ran
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Roles, RolesByPath,
-    ::testing::Values(RolePath{"C:\\Downloads\\SETUP\\Tovanel.exe", "Setup", false},
-                      RolePath{"C:\\PROGRA~1\\Tessaly\\Quillory\\Tovanel.exe", "Bootstrap", false},
-                      RolePath{"C:\\Program File Copies\\Tovanel.exe", "Bootstrap", true}));
+    ::testing::Values(RolePath{"SetupFolder", "C:\\Downloads\\SETUP\\Tovanel.exe", "Setup", false},
+                      RolePath{"ShortProgramFilesName", "C:\\PROGRA~1\\Tessaly\\Quillory\\Tovanel.exe", "Bootstrap", false},
+                      RolePath{"ProgramFileInAnyFolderName", "C:\\Program File Copies\\Tovanel.exe", "Bootstrap", true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RunControl, OptionsFileThatCannotBeReadEndsTheLogWithTheError) {
     machine.PlaceFoundation();

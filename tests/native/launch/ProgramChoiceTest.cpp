@@ -23,6 +23,8 @@ struct ChoiceCase {
     std::string expectedRun;  // standin record of the started application
 };
 
+void PrintTo(const ChoiceCase& c, std::ostream* out) { *out << c.name; }
+
 std::vector<std::string> Lines(std::initializer_list<std::vector<std::string>> blocks) {
     std::vector<std::string> all;
     for (const auto& b : blocks) all.insert(all.end(), b.begin(), b.end());

@@ -1,6 +1,6 @@
 #pragma once
 // What the installation tests need around a sandbox machine: packages
-// (install_Package.h), and a running qlr-server that serves them.
+// (common/PackageBytes.h), and a running qlr-server that serves them.
 
 #include <fcntl.h>
 #include <signal.h>
