@@ -79,9 +79,11 @@ TEST_F(PlatformFiles, StreamsCreateTruncateReadSeekAndHoldTheFileExclusively) {
         EXPECT_EQ(platform->OpenForRead(path), nullptr) << "not shared while open";
         ASSERT_TRUE(file->Seek(4));
         char buffer[16] = {};
-        EXPECT_EQ(file->Read(buffer, sizeof buffer), 6u);
+        EXPECT_EQ(file->Read(buffer, sizeof buffer).count, 6u);
         EXPECT_EQ(std::string(buffer, 6), "456789");
-        EXPECT_EQ(file->Read(buffer, sizeof buffer), 0u);
+        const FileRead end = file->Read(buffer, sizeof buffer);
+        EXPECT_EQ(end.count, 0u);
+        EXPECT_FALSE(end.failed) << "the end of the file is no failure";
     }
     auto again = platform->OpenForRead(path);
     ASSERT_TRUE(again);
