@@ -13,5 +13,7 @@ cmake --build --preset windows -j"$jobs"
 
 status=0
 ctest --preset native -j"$jobs" || status=1
+# Updates killed at random moments never leave a torn or half-installed version.
+scripts/killpoint.sh --kills "${QLR_KILLPOINT_KILLS:-50}" || status=1
 ctest --preset windows || status=1
 exit $status
