@@ -215,16 +215,17 @@ for round in $(seq "$kills"); do
   start_run
   wait "$run_pid" || problems+=$'\n'"the next run failed"
   wait_for_machine_idle
-  first=$(head -1 "$c/standin-runs.txt" 2>/dev/null | tr -d '\r' || true)
-  case $first in
-    "C:\\TSLData\\QLR\\QLR$highest.exe |"*) ;;
-    *) problems+=$'\n'"the next run started '${first%% |*}', not QLR$highest.exe" ;;
-  esac
+  # The early launch is the one start of a QLR6-*.exe (Shifter.exe may record itself first).
+  started=$(grep -o '^C:\\TSLData\\QLR\\QLR6-[^ ]*' "$c/standin-runs.txt" 2>/dev/null | tr '\n' ' ' || true)
+  [ "$started" = "C:\\TSLData\\QLR\\QLR$highest.exe " ] ||
+    problems+=$'\n'"the next run started '${started% }', not QLR$highest.exe"
   problems+=$(check_files new | sed 's/^/\nafter the next run: /')
   leftovers=$(find "$c" -name '*.qlrtmp' | head -3)
   [ -z "$leftovers" ] || problems+=$'\n'"temporaries left after the next run: $leftovers"
   log=$(tr -d '\r' <"$c/Temp/QLR/InstallLog Startup.txt" 2>/dev/null || echo "no run log")
-  case $log in *FAILED*|"no run log") problems+=$'\n'"the next run's log: $(grep -m1 FAILED <<<"$log" || echo "$log")" ;; esac
+  case $log in
+    *FAILED*|"no run log") problems+=$'\n'"the next run's log: $(grep -m1 FAILED <<<"$log" || echo "$log")" ;;
+  esac
 
   problems=$(sed '/^$/d' <<<"$problems")
   if [ -n "$problems" ]; then
