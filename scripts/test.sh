@@ -13,6 +13,8 @@ cmake --build --preset windows -j"$jobs"
 
 status=0
 ctest --preset native -j"$jobs" || status=1
+# Updates killed at random moments never leave a torn or half-installed version.
+scripts/killpoint.sh --kills "${QLR_KILLPOINT_KILLS:-50}" || status=1
 # One virtual display for the whole Windows run, so that each case starts
 # Wine at once instead of a display of its own.
 if [ -z "${DISPLAY:-}" ]; then

@@ -9,8 +9,12 @@ std::string ReadSmallFile(Platform& platform, const std::string& file) {
     if (!stream) throw RunError("Cannot open file " + file);
     std::string text;
     char buffer[4096];
-    while (std::size_t n = stream->Read(buffer, sizeof buffer)) text.append(buffer, n);
-    return text;
+    for (;;) {
+        const FileRead read = stream->Read(buffer, sizeof buffer);
+        if (read.failed) throw RunError("Cannot read file " + file);
+        if (read.count == 0) return text;
+        text.append(buffer, read.count);
+    }
 }
 
 std::vector<std::string> ReadTextLines(Platform& platform, const std::string& file) {

@@ -28,13 +28,20 @@ struct Bounds {
 
 // ---- files ---------------------------------------------------------------
 
+struct FileRead {
+    std::size_t count = 0;  // 0 without failed: the end of the file
+    bool failed = false;    // the read itself failed; count says what arrived before
+};
+
 class FileStream {
 public:
     virtual ~FileStream() = default;
-    // Bytes read; 0 at the end of the file or on a failed read.
-    virtual std::size_t Read(void* buffer, std::size_t count) = 0;
+    // Fills up to count bytes; fewer only at the end of the file or on a failure.
+    virtual FileRead Read(void* buffer, std::size_t count) = 0;
     // Bytes written; fewer than count when the write failed.
     virtual std::size_t Write(const void* buffer, std::size_t count) = 0;
+    // What was written reaches the disk itself (FlushFileBuffers, fsync).
+    virtual bool Sync() = 0;
     virtual std::int64_t Size() = 0;
     virtual std::int64_t Position() = 0;
     virtual bool Seek(std::int64_t position) = 0;
@@ -153,10 +160,14 @@ public:
     virtual bool MoveOver(const std::string& from, const std::string& to) = 0;
     // Whole tree, for good (no recycle bin). True when the shell reports success.
     virtual bool DeleteFolderTree(const std::string& path) = 0;
-    // nullptr when the file cannot be opened / created.
+    // nullptr when the file cannot be opened / created. Reading shares the
+    // file with other programs, whatever they do with it.
     virtual std::unique_ptr<FileStream> OpenForRead(const std::string& path) = 0;
-    // Created new or truncated, read/write, not shared.
+    // Created new or truncated, read/write, not shared: while it is open no
+    // other program, nor this one, can open or remove it.
     virtual std::unique_ptr<FileStream> CreateNewFile(const std::string& path) = 0;
+    // As CreateNewFile, but only when nothing exists at path yet.
+    virtual std::unique_ptr<FileStream> CreateFileExclusive(const std::string& path) = 0;
     // Appends in one write, safe against other processes appending too.
     virtual bool AppendToFile(const std::string& path, const std::string& text) = 0;
 
@@ -165,6 +176,7 @@ public:
     virtual std::string CurrentFolder() = 0;  // no trailing backslash
     // Ordinary files (not folders, hidden or system files) of the current
     // folder whose names match mask by the system's wildcard rules; unsorted.
+    // A mask with a folder ("C:\x\*.txt") lists that folder instead.
     virtual std::vector<std::string> ListFiles(const std::string& mask) = 0;
 
     // Processes: CreateProcessA with no application name, flags 0x220,

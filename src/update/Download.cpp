@@ -3,6 +3,7 @@
 
 #include "base/Text.h"
 #include "app/main.h"
+#include "update/BufferedWriter.h"
 
 namespace qlr {
 
@@ -24,6 +25,7 @@ void TForm1::DownloadFile(const std::string& url, const std::string& localPath) 
     BytesRead = 0;
     auto file = platform_.CreateNewFile(localPath);
     if (!file) return;
+    BufferedWriter out(*file);
 
     std::int64_t total = 0;
     bool failed = false;
@@ -34,7 +36,7 @@ void TForm1::DownloadFile(const std::string& url, const std::string& localPath) 
             failed = true;
             break;
         }
-        if (read.count > 0 && file->Write(buffer, read.count) != read.count) {
+        if (read.count > 0 && !out.Write(buffer, read.count)) {
             failed = true;
             break;
         }
@@ -63,6 +65,7 @@ void TForm1::DownloadFile(const std::string& url, const std::string& localPath) 
     }
     const auto announced = response->AnnouncedLength();
     if (announced && total < *announced) failed = true;
+    if (!out.Flush()) failed = true;
     file.reset();
     response.reset();
     session.reset();

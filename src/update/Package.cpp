@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace qlr {
@@ -11,7 +12,7 @@ namespace {
 
 constexpr std::size_t kBufferSize = 64 * 1024;
 
-// Ends the inflater or deflater on every path out of a call.
+// Ends the inflater on every path out of a call.
 struct InflateStream {
     z_stream z{};
     bool live = false;
@@ -26,27 +27,48 @@ struct InflateStream {
     InflateStream& operator=(const InflateStream&) = delete;
 };
 
-struct DeflateStream {
-    z_stream z{};
-    bool live = false;
-    DeflateStream() {
-        if (deflateInit(&z, Z_DEFAULT_COMPRESSION) != Z_OK) throw RunError("Cannot start compression");
-        live = true;
-    }
-    ~DeflateStream() {
-        if (live) deflateEnd(&z);
-    }
-    DeflateStream(const DeflateStream&) = delete;
-    DeflateStream& operator=(const DeflateStream&) = delete;
-};
-
 std::int32_t FromLittleEndian(const unsigned char* b) {
     std::uint32_t v = std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 |
                       std::uint32_t(b[3]) << 24;
     return static_cast<std::int32_t>(v);
 }
 
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool IsDeviceName(std::string_view component) {
+    std::string base(component.substr(0, component.find('.')));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    for (char& c : base) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+        if (base == device) return true;
+    if (base.size() != 4 || (base.compare(0, 3, "COM") != 0 && base.compare(0, 3, "LPT") != 0)) return false;
+    const unsigned char digit = static_cast<unsigned char>(base[3]);
+    // COM1..COM9 and the superscript digits that Windows also takes as devices.
+    return (digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+}
+
+bool IsPlainComponent(std::string_view component) {
+    // Windows drops trailing dots and blanks, so "..." or ". " would name another folder.
+    if (component.empty() || component.back() == '.' || component.back() == ' ') return false;
+    for (unsigned char c : component)
+        if (c < 0x20 || std::strchr("<>:\"|?*", c)) return false;
+    return !IsDeviceName(component);
+}
+
 }  // namespace
+
+bool IsSafeEntryPath(std::string_view path) {
+    if (path.size() < 4 || (path[0] != 'C' && path[0] != 'c') || path[1] != ':' || !IsSeparator(path[2]))
+        return false;
+    std::size_t start = 3;
+    for (;;) {
+        std::size_t end = start;
+        while (end < path.size() && !IsSeparator(path[end])) ++end;
+        if (!IsPlainComponent(path.substr(start, end - start))) return false;
+        if (end == path.size()) return true;
+        start = end + 1;
+    }
+}
 
 // ---- reading -------------------------------------------------------------
 
@@ -65,9 +87,10 @@ void PackageReader::Damaged() const { throw RunError(DamagedMessage(packageName_
 bool PackageReader::Fill() {
     if (begin_ < end_) return true;
     begin_ = end_ = 0;
-    std::size_t n = file_.Read(buffer_.data(), buffer_.size());
-    end_ = n;
-    return n > 0;
+    const FileRead read = file_.Read(buffer_.data(), buffer_.size());
+    if (read.failed) throw RunError("Cannot read file " + packageName_);
+    end_ = read.count;
+    return read.count > 0;
 }
 
 void PackageReader::ReadExact(void* target, std::size_t count) {
@@ -98,6 +121,7 @@ PackageEntry PackageReader::ReadEntryHeader() {
     if (length < 1 || length > Remaining()) Damaged();
     entry.name.resize(static_cast<std::size_t>(length));
     ReadExact(entry.name.data(), entry.name.size());
+    if (!IsSafeEntryPath(entry.name)) Damaged();
     entry.size = ReadInt32();
     if (entry.size < 1) Damaged();  // nothing inflates to an empty file
     return entry;
@@ -134,57 +158,6 @@ std::int64_t PackageReader::InflateEntry(std::int32_t size,
             return compressed;
         }
     }
-}
-
-// ---- writing -------------------------------------------------------------
-
-PackageWriter::PackageWriter(FileStream& out, std::int32_t count) : out_(out) { PutInt32(count); }
-
-void PackageWriter::Put(const void* data, std::size_t count) {
-    if (out_.Write(data, count) != count) throw RunError("Stream write error");
-    written_ += static_cast<std::int64_t>(count);
-}
-
-void PackageWriter::PutInt32(std::int32_t value) {
-    auto v = static_cast<std::uint32_t>(value);
-    unsigned char raw[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
-                            static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
-    Put(raw, sizeof raw);
-}
-
-void PackageWriter::AddEntry(const std::string& name, std::int32_t size,
-                             const std::function<std::size_t(char*, std::size_t)>& read) {
-    PutInt32(static_cast<std::int32_t>(name.size()));
-    Put(name.data(), name.size());
-    PutInt32(size);
-    DeflateStream stream;
-    z_stream& z = stream.z;
-    std::vector<char> in(kBufferSize);
-    std::vector<unsigned char> out(kBufferSize);
-    std::int64_t total = 0;
-    int flush = Z_NO_FLUSH;
-    do {
-        std::size_t n = read(in.data(), in.size());
-        total += static_cast<std::int64_t>(n);
-        if (total > size) throw RunError("The file for " + name + " is longer than its declared size");
-        flush = n == 0 ? Z_FINISH : Z_NO_FLUSH;
-        z.next_in = reinterpret_cast<Bytef*>(in.data());
-        z.avail_in = static_cast<uInt>(n);
-        do {
-            z.next_out = out.data();
-            z.avail_out = static_cast<uInt>(out.size());
-            deflate(&z, flush);
-            Put(out.data(), out.size() - z.avail_out);
-        } while (z.avail_out == 0);
-    } while (flush != Z_FINISH);
-    if (total != size) throw RunError("The file for " + name + " is shorter than its declared size");
-}
-
-std::int64_t PackageWriter::Finish() {
-    static const char zeros[kMaxServerMessageSize + 1] = {};
-    if (written_ <= kMaxServerMessageSize)
-        Put(zeros, static_cast<std::size_t>(kMaxServerMessageSize + 1 - written_));
-    return written_;
 }
 
 }  // namespace qlr

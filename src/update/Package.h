@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -16,6 +17,12 @@ namespace qlr {
 // A file this short is a message the server sent instead of a package.
 inline constexpr std::int64_t kMaxServerMessageSize = 500;
 inline constexpr std::int32_t kMaxPackageEntries = 100;
+
+// Where an entry may be written: an absolute path on drive C: whose every
+// component names a plain file or folder. Refused: other drives, relative
+// paths, device, UNC and stream forms, "." and "..", names Windows would
+// silently change (trailing dots and blanks) and device names (NUL, COM1).
+bool IsSafeEntryPath(std::string_view path);
 
 struct PackageEntry {
     std::string name;
@@ -32,13 +39,15 @@ public:
 
     std::int64_t FileSize() const { return fileSize_; }
     std::int32_t ReadCount();
-    // Throws the damaged-package error on a truncated or out-of-range header.
+    // Throws the damaged-package error on a truncated or out-of-range header
+    // and on a name that is not a safe entry path.
     PackageEntry ReadEntryHeader();
     // Inflates one stream of exactly size bytes, handing the bytes to write
     // piece by piece; write returns false when it could not store them
     // ("Stream write error"). Returns the stream's compressed length.
     // Corrupt data: "error"; a size below 1, a stream that ends early, runs
-    // long or is cut off by the end of the file: damaged.
+    // long or is cut off by the end of the file: damaged. A read that fails:
+    // "Cannot read file <package>".
     std::int64_t InflateEntry(std::int32_t size, const std::function<bool(const char*, std::size_t)>& write);
 
     // The message for a package that cannot be read as one.
@@ -46,7 +55,7 @@ public:
 
 private:
     [[noreturn]] void Damaged() const;
-    bool Fill();  // more bytes into the buffer; false at the end of the file
+    bool Fill();  // more bytes into the buffer; false at the end of the file; throws on a failed read
     void ReadExact(void* target, std::size_t count);
     std::int32_t ReadInt32();
     std::int64_t Remaining() const { return fileSize_ - consumed_; }
@@ -57,25 +66,6 @@ private:
     std::int64_t consumed_ = 0;  // bytes of the package taken from the buffer
     std::vector<unsigned char> buffer_;
     std::size_t begin_ = 0, end_ = 0;
-};
-
-// Writes packages in the format PackageReader reads, one entry streamed at a time.
-class PackageWriter {
-public:
-    // count is written first and must match the number of AddEntry calls.
-    PackageWriter(FileStream& out, std::int32_t count);
-    // read fills up to n bytes and returns the count, 0 at the end; exactly
-    // size bytes must come. Throws RunError when it does not or a write fails.
-    void AddEntry(const std::string& name, std::int32_t size,
-                  const std::function<std::size_t(char*, std::size_t)>& read);
-    // Pads the package past the server-message size; returns its length.
-    std::int64_t Finish();
-
-private:
-    void Put(const void* data, std::size_t count);
-    void PutInt32(std::int32_t value);
-    FileStream& out_;
-    std::int64_t written_ = 0;
 };
 
 }  // namespace qlr

@@ -10,13 +10,14 @@ namespace {
 class MemoryStream : public qlr::FileStream {
 public:
     MemoryStream(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-    std::size_t Read(void* buffer, std::size_t count) override {
+    qlr::FileRead Read(void* buffer, std::size_t count) override {
         std::size_t n = std::min(count, size_ - position_);
         std::memcpy(buffer, data_ + position_, n);
         position_ += n;
-        return n;
+        return qlr::FileRead{n, false};
     }
     std::size_t Write(const void*, std::size_t) override { return 0; }
+    bool Sync() override { return false; }
     std::int64_t Size() override { return static_cast<std::int64_t>(size_); }
     std::int64_t Position() override { return static_cast<std::int64_t>(position_); }
     bool Seek(std::int64_t position) override {

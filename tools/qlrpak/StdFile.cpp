@@ -1,7 +1,10 @@
 #include "StdFile.h"
 
 #ifdef _WIN32
+#include <io.h>
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace qlr::pak {
@@ -43,10 +46,22 @@ bool StdFile::Close() {
     return ok;
 }
 
-std::size_t StdFile::Read(void* buffer, std::size_t count) { return std::fread(buffer, 1, count, file_); }
+FileRead StdFile::Read(void* buffer, std::size_t count) {
+    const std::size_t done = std::fread(buffer, 1, count, file_);
+    return FileRead{done, done < count && std::ferror(file_) != 0};
+}
 
 std::size_t StdFile::Write(const void* buffer, std::size_t count) {
     return std::fwrite(buffer, 1, count, file_);
+}
+
+bool StdFile::Sync() {
+    if (std::fflush(file_) != 0) return false;
+#ifdef _WIN32
+    return _commit(_fileno(file_)) == 0;
+#else
+    return fsync(fileno(file_)) == 0;
+#endif
 }
 
 std::int64_t StdFile::Size() {

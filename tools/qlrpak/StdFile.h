@@ -14,8 +14,9 @@ public:
     // mode as for fopen ("rb", "wb"); nullptr when the file cannot be opened.
     static std::unique_ptr<StdFile> Open(const std::filesystem::path& path, const char* mode);
     ~StdFile() override;
-    std::size_t Read(void* buffer, std::size_t count) override;
+    FileRead Read(void* buffer, std::size_t count) override;
     std::size_t Write(const void* buffer, std::size_t count) override;
+    bool Sync() override;
     std::int64_t Size() override;
     std::int64_t Position() override;
     bool Seek(std::int64_t position) override;

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "PackageWriter.h"
 #include "StdFile.h"
 #include "update/Package.h"
 
@@ -29,18 +30,17 @@ namespace {
 constexpr const char* kUsage =
     "Usage:\n"
     "  qlrpak create OUT.pak WINPATH=LOCALFILE...\n"
-    "      Packs each LOCALFILE to be unpacked at WINPATH (a Windows path such as\n"
-    "      C:\\TSLData\\QLR\\QLR6-39.exe; split at the first '='). At most 100 entries;\n"
-    "      empty files and empty names are refused. OUT.pak is replaced only when\n"
-    "      it is complete.\n"
+    "      Packs each LOCALFILE to be unpacked at WINPATH (an absolute path on drive\n"
+    "      C: such as C:\\TSLData\\QLR\\QLR6-39.exe; split at the first '='). At most\n"
+    "      100 entries; empty files and paths the program would refuse are refused.\n"
+    "      OUT.pak is replaced only when it is complete.\n"
     "  qlrpak list PAK\n"
     "      Prints the entry count, then one line per entry: size, compressed size, path.\n"
     "  qlrpak verify PAK\n"
     "      Inflates every entry and checks its size and checksum.\n"
     "  qlrpak extract PAK --to DIR\n"
     "      Writes each entry under DIR by its Windows path: C:\\x\\y becomes\n"
-    "      DIR/drive_c/x/y (the layout of a sandbox root), a relative path DIR/x/y.\n"
-    "      Paths that would leave DIR are refused.\n"
+    "      DIR/drive_c/x/y (the layout of a sandbox root).\n"
     "  qlrpak --help\n"
     "Exit status: 0 success, 1 a damaged package or a failed step, 2 bad usage.\n";
 
@@ -124,8 +124,11 @@ int Create(const std::vector<std::string>& args) {
         for (const Source& source : sources) {
             auto in = StdFile::Open(source.local, "rb");
             if (!in) throw RunError("cannot open " + source.local.string());
-            writer.AddEntry(source.name, source.size,
-                            [&](char* buffer, std::size_t n) { return in->Read(buffer, n); });
+            writer.AddEntry(source.name, source.size, [&](char* buffer, std::size_t n) {
+                const qlr::FileRead read = in->Read(buffer, n);
+                if (read.failed) throw RunError("cannot read " + source.local.string());
+                return read.count;
+            });
         }
         std::int64_t length = writer.Finish();
         if (!file->Close()) throw RunError("cannot write " + temporary.string());

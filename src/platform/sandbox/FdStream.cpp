@@ -6,16 +6,17 @@
 
 namespace qlr::sandbox {
 
-std::size_t ReadSome(int fd, void* buffer, std::size_t count) {
+FileRead ReadSome(int fd, void* buffer, std::size_t count) {
     auto* out = static_cast<char*>(buffer);
-    std::size_t done = 0;
-    while (done < count) {
-        ssize_t got = ::read(fd, out + done, count - done);
+    FileRead read;
+    while (read.count < count) {
+        ssize_t got = ::read(fd, out + read.count, count - read.count);
         if (got < 0 && errno == EINTR) continue;
+        if (got < 0) read.failed = true;
         if (got <= 0) break;
-        done += static_cast<std::size_t>(got);
+        read.count += static_cast<std::size_t>(got);
     }
-    return done;
+    return read;
 }
 
 std::size_t WriteSome(int fd, const void* buffer, std::size_t count) {
@@ -38,9 +39,16 @@ void AllowOwnerExecute(int fd) {
         fchmod(fd, (info.st_mode & 07777) | S_IXUSR);
 }
 
-std::size_t FdStream::Read(void* buffer, std::size_t count) { return ReadSome(fd_.get(), buffer, count); }
+FileRead FdStream::Read(void* buffer, std::size_t count) { return ReadSome(fd_.get(), buffer, count); }
 
 std::size_t FdStream::Write(const void* buffer, std::size_t count) { return WriteSome(fd_.get(), buffer, count); }
+
+bool FdStream::Sync() {
+    int rc;
+    do rc = ::fsync(fd_.get());
+    while (rc != 0 && errno == EINTR);
+    return rc == 0;
+}
 
 std::int64_t FdStream::Size() {
     struct stat info;

@@ -12,8 +12,9 @@ namespace qlr::sandbox {
 class FdStream : public FileStream {
 public:
     explicit FdStream(UniqueFd fd) : fd_(std::move(fd)) {}
-    std::size_t Read(void* buffer, std::size_t count) override;
+    FileRead Read(void* buffer, std::size_t count) override;
     std::size_t Write(const void* buffer, std::size_t count) override;
+    bool Sync() override;
     std::int64_t Size() override;
     std::int64_t Position() override;
     bool Seek(std::int64_t position) override;
@@ -25,7 +26,7 @@ private:
 // Whole writes and reads, retried over short counts and interruptions.
 std::size_t WriteSome(int fd, const void* buffer, std::size_t count);
 bool WriteAll(int fd, const void* buffer, std::size_t count);
-std::size_t ReadSome(int fd, void* buffer, std::size_t count);
+FileRead ReadSome(int fd, void* buffer, std::size_t count);
 // Any file can be started on Windows: the owner may execute what the sandbox writes.
 void AllowOwnerExecute(int fd);
 

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,6 +44,17 @@ Kind KindOf(const std::string& host) {
 bool Present(const std::string& host) {
     struct stat info;
     return lstat(host.c_str(), &info) == 0;
+}
+
+// Windows cannot remove a file that some program holds open unshared. Files
+// the sandbox creates carry a lock for as long as they are open, so a
+// removal can tell that they are in use, here as there.
+void HoldUnshared(int fd) { ::flock(fd, LOCK_EX | LOCK_NB); }
+
+bool HeldUnshared(const std::string& host) {
+    UniqueFd fd(::open(host.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd) return false;
+    return ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
 }
 
 std::string ReadFirstLine(const std::string& path) {
@@ -145,7 +157,7 @@ public:
     bool RemoveFile(const std::string& path) override {
         auto target = Locate(path);
         if (!target || KindOf(target->host) == Kind::Folder || !Present(target->host)) return false;
-        if (LoadDenials().Frozen(target->upper)) return false;
+        if (LoadDenials().Frozen(target->upper) || HeldUnshared(target->host)) return false;
         return ::unlink(target->host.c_str()) == 0;
     }
 
@@ -213,12 +225,11 @@ public:
     }
 
     std::unique_ptr<FileStream> CreateNewFile(const std::string& path) override {
-        auto target = Locate(path);
-        if (!target || !MayWrite(*target, LoadDenials())) return nullptr;
-        UniqueFd fd(::open(target->host.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-        if (!fd) return nullptr;
-        AllowOwnerExecute(fd.get());
-        return std::make_unique<FdStream>(std::move(fd));
+        return Create(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC);
+    }
+
+    std::unique_ptr<FileStream> CreateFileExclusive(const std::string& path) override {
+        return Create(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC);
     }
 
     bool AppendToFile(const std::string& path, const std::string& text) override {
@@ -240,7 +251,14 @@ public:
 
     std::vector<std::string> ListFiles(const std::string& mask) override {
         std::vector<std::string> names;
-        const std::string folder = mapper_.HostOf(mapper_.Current());
+        std::string folder = mapper_.HostOf(mapper_.Current());
+        std::string nameMask = mask;
+        if (const auto slash = mask.find_last_of("\\/"); slash != std::string::npos) {
+            auto target = Locate(mask.substr(0, slash + 1));
+            if (!target) return names;
+            folder = target->host;
+            nameMask = mask.substr(slash + 1);
+        }
         std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.c_str()), closedir);
         if (!dir) return names;
         while (dirent* entry = readdir(dir.get())) {
@@ -248,7 +266,7 @@ public:
             if (name.empty() || name[0] == '.') continue;  // hidden
             struct stat info;
             if (fstatat(dirfd(dir.get()), entry->d_name, &info, 0) != 0 || !S_ISREG(info.st_mode)) continue;
-            if (MatchesWildcard(mask, name)) names.push_back(name);
+            if (MatchesWildcard(nameMask, name)) names.push_back(name);
         }
         return names;
     }
@@ -360,6 +378,16 @@ private:
     }
 
     Denials LoadDenials() const { return Denials(root_, mapper_); }
+
+    std::unique_ptr<FileStream> Create(const std::string& path, int flags) {
+        auto target = Locate(path);
+        if (!target || !MayWrite(*target, LoadDenials())) return nullptr;
+        UniqueFd fd(::open(target->host.c_str(), flags, 0666));
+        if (!fd) return nullptr;
+        AllowOwnerExecute(fd.get());
+        HoldUnshared(fd.get());
+        return std::make_unique<FdStream>(std::move(fd));
+    }
 
     // Writing to an existing file needs only the file; creating one needs its folder too.
     static bool MayWrite(const Target& target, const Denials& denials) {

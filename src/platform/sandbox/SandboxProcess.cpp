@@ -106,7 +106,7 @@ bool IsNativeExecutable(const std::string& hostPath) {
     struct stat info;
     if (fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
     char magic[4] = {};
-    return ReadSome(fd.get(), magic, sizeof magic) == sizeof magic && std::memcmp(magic, "\x7f" "ELF", 4) == 0;
+    return ReadSome(fd.get(), magic, sizeof magic).count == sizeof magic && std::memcmp(magic, "\x7f" "ELF", 4) == 0;
 }
 
 std::unique_ptr<Process> StartNative(const std::string& hostPath, const std::vector<std::string>& arguments,

@@ -17,11 +17,21 @@ class HandleStream : public FileStream {
 public:
     explicit HandleStream(UniqueHandle file) : file_(std::move(file)) {}
 
-    std::size_t Read(void* buffer, std::size_t count) override {
-        DWORD done = 0;
-        const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(count, std::numeric_limits<DWORD>::max()));
-        if (!::ReadFile(file_.get(), buffer, ask, &done, nullptr)) return 0;
-        return done;
+    FileRead Read(void* buffer, std::size_t count) override {
+        char* bytes = static_cast<char*>(buffer);
+        FileRead read;
+        while (read.count < count) {
+            DWORD done = 0;
+            const DWORD ask =
+                static_cast<DWORD>(std::min<std::size_t>(count - read.count, std::numeric_limits<DWORD>::max()));
+            if (!::ReadFile(file_.get(), bytes + read.count, ask, &done, nullptr)) {
+                read.failed = true;
+                break;
+            }
+            if (done == 0) break;  // the end of the file
+            read.count += done;
+        }
+        return read;
     }
 
     std::size_t Write(const void* buffer, std::size_t count) override {
@@ -36,6 +46,8 @@ public:
         }
         return written;
     }
+
+    bool Sync() override { return ::FlushFileBuffers(file_.get()) != 0; }
 
     std::int64_t Size() override {
         LARGE_INTEGER size{};
@@ -57,9 +69,9 @@ private:
     UniqueHandle file_;
 };
 
-std::unique_ptr<FileStream> Open(const std::string& path, DWORD access, DWORD disposition) {
+std::unique_ptr<FileStream> Open(const std::string& path, DWORD access, DWORD share, DWORD disposition) {
     UniqueHandle file(
-        ::CreateFileA(path.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ::CreateFileA(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return nullptr;
     return std::make_unique<HandleStream>(std::move(file));
 }
@@ -79,7 +91,8 @@ bool IsFile(const std::string& path) {
 }
 
 bool MoveFileOver(const std::string& from, const std::string& to) {
-    constexpr DWORD kFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED;
+    // Write-through: the move is on disk when the call returns, as an update's commit needs.
+    constexpr DWORD kFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
     if (::MoveFileExA(from.c_str(), to.c_str(), kFlags)) return true;
     if (!InUse(::GetLastError()) || !IsFile(to)) return false;
     // A running program's file cannot be replaced, but it can be renamed.
@@ -107,11 +120,16 @@ bool DeleteTree(const std::string& path) {
 }
 
 std::unique_ptr<FileStream> OpenExistingForRead(const std::string& path) {
-    return Open(path, GENERIC_READ, OPEN_EXISTING);
+    // An editor, a virus scanner or a backup may hold the file in any way; reading must not stop for it.
+    return Open(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
 }
 
 std::unique_ptr<FileStream> CreateAlways(const std::string& path) {
-    return Open(path, GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS);
+    return Open(path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS);
+}
+
+std::unique_ptr<FileStream> CreateNew(const std::string& path) {
+    return Open(path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW);
 }
 
 bool AppendText(const std::string& path, const std::string& text) {

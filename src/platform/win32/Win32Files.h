@@ -16,8 +16,12 @@ bool IsFile(const std::string& path);
 bool MoveFileOver(const std::string& from, const std::string& to);
 // SHFileOperation FO_DELETE, silent, no confirmation, no recycle bin.
 bool DeleteTree(const std::string& path);
+// Shared with every other opener, so another program's handle never stops a read.
 std::unique_ptr<FileStream> OpenExistingForRead(const std::string& path);
+// Not shared while open.
 std::unique_ptr<FileStream> CreateAlways(const std::string& path);
+// As CreateAlways, but fails when the file exists.
+std::unique_ptr<FileStream> CreateNew(const std::string& path);
 // One write at the end of the file; waits out other writers holding it briefly.
 bool AppendText(const std::string& path, const std::string& text);
 std::string CurrentDirectory();

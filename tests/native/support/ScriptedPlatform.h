@@ -54,39 +54,57 @@ private:
     std::vector<std::size_t>& requested_;
 };
 
-// Fails every write once a byte limit is reached, as a full disk would.
+// A file with faults on demand: writes fail once writeLimit bytes are in
+// (a full disk), reads fail at offset readLimit (a bad sector). Records the
+// size of every write.
 class LimitedStream final : public FileStream {
 public:
-    LimitedStream(std::unique_ptr<FileStream> inner, std::int64_t limit)
-        : inner_(std::move(inner)), left_(limit) {}
-    std::size_t Read(void* b, std::size_t n) override { return inner_->Read(b, n); }
+    LimitedStream(std::unique_ptr<FileStream> inner, std::optional<std::int64_t> writeLimit,
+                  std::optional<std::int64_t> readLimit, std::vector<std::size_t>& writes)
+        : inner_(std::move(inner)), writeLeft_(writeLimit), readLimit_(readLimit), writes_(writes) {}
+    FileRead Read(void* b, std::size_t n) override {
+        if (!readLimit_) return inner_->Read(b, n);
+        const std::int64_t before = std::max<std::int64_t>(0, *readLimit_ - inner_->Position());
+        const std::size_t asked = static_cast<std::size_t>(std::min<std::int64_t>(before, std::int64_t(n)));
+        FileRead read = inner_->Read(b, asked);
+        if (asked < n && read.count == asked) read.failed = true;
+        return read;
+    }
     std::size_t Write(const void* b, std::size_t n) override {
+        writes_.push_back(n);
+        if (!writeLeft_) return inner_->Write(b, n);
         std::size_t allowed =
-            static_cast<std::size_t>(std::min<std::int64_t>(left_, static_cast<std::int64_t>(n)));
+            static_cast<std::size_t>(std::min<std::int64_t>(*writeLeft_, static_cast<std::int64_t>(n)));
         std::size_t written = inner_->Write(b, allowed);
-        left_ -= static_cast<std::int64_t>(written);
+        *writeLeft_ -= static_cast<std::int64_t>(written);
         return written;
     }
+    bool Sync() override { return inner_->Sync(); }
     std::int64_t Size() override { return inner_->Size(); }
     std::int64_t Position() override { return inner_->Position(); }
     bool Seek(std::int64_t p) override { return inner_->Seek(p); }
 
 private:
     std::unique_ptr<FileStream> inner_;
-    std::int64_t left_;
+    std::optional<std::int64_t> writeLeft_, readLimit_;
+    std::vector<std::size_t>& writes_;
 };
 
-// The sandbox platform, with HTTP answered from a script and an optional
-// limit on the bytes any created file accepts.
+// The sandbox platform, with HTTP answered from a script, optional limits
+// on the bytes files accept or give, and moves that can be refused.
 class ScriptedPlatform final : public Platform {
 public:
     explicit ScriptedPlatform(Platform& real) : real_(real) {}
 
     std::map<std::string, ScriptedReply> replies;  // by URL; a URL not listed cannot be opened
     bool internetFails = false;
-    std::optional<std::int64_t> writeLimit;
+    std::optional<std::int64_t> writeLimit;  // for each file created
+    std::optional<std::int64_t> readLimit;   // for each file opened for reading
+    std::string refusedMoveTo;               // a move to this path fails
     std::vector<std::string> agents, opened;
-    std::vector<std::size_t> requested;  // the count of every Read
+    std::vector<std::string> movedTo;      // targets of the moves made, in order
+    std::vector<std::size_t> requested;    // the count of every Read
+    std::vector<std::size_t> writes;       // the count of every file write
 
     bool MakeFolder(const std::string& p) override { return real_.MakeFolder(p); }
     bool FolderExists(const std::string& p) override { return real_.FolderExists(p); }
@@ -95,13 +113,20 @@ public:
     bool CopyFileOver(const std::string& f, const std::string& t) override {
         return real_.CopyFileOver(f, t);
     }
-    bool MoveOver(const std::string& f, const std::string& t) override { return real_.MoveOver(f, t); }
+    bool MoveOver(const std::string& f, const std::string& t) override {
+        if (t == refusedMoveTo || !real_.MoveOver(f, t)) return false;
+        movedTo.push_back(t);
+        return true;
+    }
     bool DeleteFolderTree(const std::string& p) override { return real_.DeleteFolderTree(p); }
-    std::unique_ptr<FileStream> OpenForRead(const std::string& p) override { return real_.OpenForRead(p); }
+    std::unique_ptr<FileStream> OpenForRead(const std::string& p) override {
+        return Faulty(real_.OpenForRead(p), std::nullopt, readLimit);
+    }
     std::unique_ptr<FileStream> CreateNewFile(const std::string& p) override {
-        auto file = real_.CreateNewFile(p);
-        if (file && writeLimit) return std::make_unique<LimitedStream>(std::move(file), *writeLimit);
-        return file;
+        return Faulty(real_.CreateNewFile(p), writeLimit, std::nullopt);
+    }
+    std::unique_ptr<FileStream> CreateFileExclusive(const std::string& p) override {
+        return Faulty(real_.CreateFileExclusive(p), writeLimit, std::nullopt);
     }
     bool AppendToFile(const std::string& p, const std::string& t) override {
         return real_.AppendToFile(p, t);
@@ -132,6 +157,12 @@ public:
     void ReportFailure(const std::string&) override {}
 
 private:
+    std::unique_ptr<FileStream> Faulty(std::unique_ptr<FileStream> file, std::optional<std::int64_t> writeLimit,
+                                       std::optional<std::int64_t> readLimit) {
+        if (!file) return nullptr;
+        return std::make_unique<LimitedStream>(std::move(file), writeLimit, readLimit, writes);
+    }
+
     Platform& real_;
 };
 

@@ -67,7 +67,7 @@ TEST_F(Qlrpak, RoundTripThroughListVerifyExtractAndTheProgram) {
     const fs::path a = Local("a.bin", program), b = Local("notes.txt", notes);
     Outcome created =
         Pak("create " + Pakfile() + " " + Quoted("C:\\TSLData\\QLR\\QLR6-39.exe=" + a.string()) + " " +
-            Quoted("docs\\notes.txt=" + b.string()));
+            Quoted("C:\\Temp\\QLR\\docs\\notes.txt=" + b.string()));
     ASSERT_EQ(created.status, 0) << created.output;
 
     Outcome listed = Pak("list " + Pakfile());
@@ -79,18 +79,18 @@ TEST_F(Qlrpak, RoundTripThroughListVerifyExtractAndTheProgram) {
     EXPECT_EQ(lines[0], "2 files");
     EXPECT_EQ(lines[1].substr(0, 7), "100000\t");
     EXPECT_EQ(lines[1].substr(lines[1].rfind('\t')), "\tC:\\TSLData\\QLR\\QLR6-39.exe");
-    EXPECT_EQ(lines[2].substr(lines[2].rfind('\t')), "\tdocs\\notes.txt");
+    EXPECT_EQ(lines[2].substr(lines[2].rfind('\t')), "\tC:\\Temp\\QLR\\docs\\notes.txt");
     // The compressed sizes account for every byte of the package.
     const std::uintmax_t compressedA = std::stoull(lines[1].substr(7)),
                          compressedB = std::stoull(lines[2].substr(5));
-    EXPECT_EQ(fs::file_size(dir / "out.pak"), 4 + (8 + 26 + compressedA) + (8 + 14 + compressedB));
+    EXPECT_EQ(fs::file_size(dir / "out.pak"), 4 + (8 + 26 + compressedA) + (8 + 26 + compressedB));
 
     EXPECT_EQ(Pak("verify " + Pakfile()).status, 0);
 
     Outcome extracted = Pak("extract " + Pakfile() + " --to " + Quoted((dir / "root").string()));
     ASSERT_EQ(extracted.status, 0) << extracted.output;
     EXPECT_EQ(FileBytes(dir / "root" / "drive_c" / "TSLData" / "QLR" / "QLR6-39.exe"), program);
-    EXPECT_EQ(FileBytes(dir / "root" / "docs" / "notes.txt"), notes);
+    EXPECT_EQ(FileBytes(dir / "root" / "drive_c" / "Temp" / "QLR" / "docs" / "notes.txt"), notes);
 
     // The program itself unpacks what the tool made.
     SandboxMachine machine;
@@ -100,7 +100,6 @@ TEST_F(Qlrpak, RoundTripThroughListVerifyExtractAndTheProgram) {
     TForm1 form(machine.platform());
     form.ProgramStarted = true;
     form.ExpectedFiles = 20;
-    machine.platform().SetCurrentFolder("C:\\Temp\\QLR");
     machine.MakeFolders("C:\\Temp\\QLR\\docs");
     EXPECT_TRUE(form.UnpackPackage("C:\\Temp\\QLR\\QLR6-39.pak"));
     EXPECT_EQ(machine.Read("C:\\TSLData\\QLR\\QLR6-39.exe"), program);
@@ -145,6 +144,7 @@ TEST_F(Qlrpak, CreateRefusesWhatTheProgramCannotReadBack) {
         {"empty name", " " + Quoted("=" + one.string()), 2},
         {"no name", " " + Quoted(one.string()), 2},
         {"missing file", " " + Quoted("C:\\m=" + (dir / "missing").string()), 1},
+        {"a path the program refuses", " " + Quoted("D:\\x.txt=" + one.string()), 1},
     };
     Local("out.pak", "an earlier package");
     for (const Case& c : cases) {

@@ -47,6 +47,7 @@ TEST_F(Download, BodyIsStoredInPiecesOf1025Bytes) {
     ASSERT_FALSE(http.requested.empty());
     for (std::size_t n : http.requested) EXPECT_EQ(n, 1025u);
     EXPECT_EQ(http.requested.size(), 6u);  // five pieces and the read that ends it
+    EXPECT_EQ(http.writes, std::vector<std::size_t>{5000}) << "the pieces reach the file in one write";
     EXPECT_EQ(form.BytesRead, 5000);
     EXPECT_EQ(form.Edit5.Text(), "5000");
     EXPECT_EQ(form.Edit7.Text(), "10000000");

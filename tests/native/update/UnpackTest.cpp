@@ -1,10 +1,12 @@
 // Unpacking packages: the server-message rule, the count limit, entries
-// back to back, and every way a package can be broken; a failure never
-// leaves a half-written file or spoils the file that stood at an entry's path.
+// back to back, and every way a package can be broken; a package is
+// installed whole or not at all, never outside drive C:, and a failure
+// never spoils the file that stood at an entry's path.
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 
 #include "app/main.h"
 #include "update/Package.h"
@@ -43,13 +45,20 @@ protected:
         return "";
     }
     std::vector<std::string> Log() const { return CrLfLines(form.Memo3.Text()); }
-    // Names of the files in C:\Out, sorted.
-    std::vector<std::string> OutFiles() const {
+    // Names of the files in a folder, sorted.
+    std::vector<std::string> FilesIn(const std::string& folder) const {
         std::vector<std::string> names;
-        for (const auto& item : fs::directory_iterator(machine.Host("C:\\Out")))
+        for (const auto& item : fs::directory_iterator(machine.Host(folder)))
             names.push_back(item.path().filename().string());
         std::sort(names.begin(), names.end());
         return names;
+    }
+    std::vector<std::string> OutFiles() const { return FilesIn("C:\\Out"); }
+    // Every file and folder of the whole machine, as host paths.
+    std::set<std::string> Everything() const {
+        std::set<std::string> paths;
+        for (const auto& item : fs::recursive_directory_iterator(machine.Root())) paths.insert(item.path().string());
+        return paths;
     }
 
     SandboxMachine machine;
@@ -115,12 +124,59 @@ TEST_F(Unpack, ExistingFileIsReplaced) {
     EXPECT_EQ(machine.Read("C:\\Out\\QLR6-39.exe"), "new build");
 }
 
-TEST_F(Unpack, MissingFolderStopsAtThatEntry) {
+TEST_F(Unpack, MissingFolderStopsAtThatEntryAndInstallsNothing) {
+    machine.Write("C:\\Out\\a.txt", "old");
     const std::string package = PackageBytes(
         {{"C:\\Out\\a.txt", "first"}, {"C:\\Missing\\b.txt", "second"}, {"C:\\Out\\c.txt", "third"}});
     EXPECT_EQ(Failure(Padded(package)), "Cannot create file C:\\Missing\\b.txt");
+    EXPECT_EQ(machine.Read("C:\\Out\\a.txt"), "old");
     EXPECT_EQ(OutFiles(), std::vector<std::string>{"a.txt"});
     EXPECT_EQ(Log().back(), "File 2: C:\\Missing\\b.txt");
+}
+
+// Every entry is in place before the suite's executable, whose presence
+// tells the next run that the update is done; a move that fails leaves it out.
+TEST_F(Unpack, SuiteExecutableIsMovedInLast) {
+    ScriptedPlatform recorded(machine.platform());
+    TForm1 update(recorded);
+    update.ProgramStarted = true;
+    update.ExpectedFiles = 20;
+    machine.MakeFolders("C:\\TSLData\\QLR");
+    const std::string exe = "C:\\TSLData\\QLR\\QLR6-39.exe", tovanel = "C:\\TSLData\\QLR\\Tovanel.exe",
+                      notes = "C:\\TSLData\\QLR\\notes.txt";
+    machine.Write(kPak, Padded(PackageBytes({{exe, "6-39"}, {tovanel, "new tovanel"}, {notes, "6-39 notes"}})));
+    EXPECT_TRUE(update.UnpackPackage(kPak));
+    EXPECT_EQ(recorded.movedTo, (std::vector<std::string>{tovanel, notes, exe}));
+    EXPECT_EQ(machine.Read(exe), "6-39");
+
+    // The lower-case spelling of the same path is the same file.
+    fs::remove(machine.Host(exe));
+    recorded.movedTo.clear();
+    machine.Write(kPak, Padded(PackageBytes({{"c:\\tsldata\\qlr\\qlr6-39.EXE", "6-39"}, {notes, "again"}})));
+    EXPECT_TRUE(update.UnpackPackage(kPak));
+    EXPECT_EQ(recorded.movedTo, (std::vector<std::string>{notes, "c:\\tsldata\\qlr\\qlr6-39.EXE"}));
+
+    fs::remove(machine.Host(exe));
+    recorded.refusedMoveTo = notes;
+    try {
+        update.UnpackPackage(kPak);
+        FAIL() << "no exception";
+    } catch (const RunError& error) {
+        EXPECT_EQ(error.what(), "Cannot create file " + notes);
+    }
+    EXPECT_EQ(FilesIn("C:\\TSLData\\QLR"), (std::vector<std::string>{"Tovanel.exe", "notes.txt"}));
+}
+
+TEST_F(Unpack, LeftoversOfAKilledRunAreRemovedButNotThoseOfARunAtWork) {
+    machine.Write("C:\\Out\\a.txt.1.qlrtmp", "half of a killed run's file");
+    machine.Write("C:\\Out\\older.qlrtmp", "an earlier build's leftover");
+    machine.Write("C:\\Out\\notes.qlrtmp.txt", "not ours");
+    auto live = machine.platform().CreateNewFile("C:\\Out\\b.txt.1.qlrtmp");  // another run, still writing
+    ASSERT_TRUE(live);
+    EXPECT_TRUE(Run(Padded(PackageBytes({{"C:\\Out\\a.txt", "new a"}, {"C:\\Out\\b.txt", "new b"}}))));
+    EXPECT_EQ(machine.Read("C:\\Out\\a.txt"), "new a");
+    EXPECT_EQ(machine.Read("C:\\Out\\b.txt"), "new b");
+    EXPECT_EQ(OutFiles(), (std::vector<std::string>{"a.txt", "b.txt", "b.txt.1.qlrtmp", "notes.qlrtmp.txt"}));
 }
 
 TEST_F(Unpack, MissingPackageCannotBeOpened) {
@@ -171,21 +227,100 @@ TEST_F(Unpack, BrokenEntryLeavesTheOldFileAsItWas) {
     }
 }
 
+// An entry may name only a plain file on drive C:. Any other path makes the
+// whole package damaged before anything is written, even the sound entry
+// before it.
+TEST_F(Unpack, EntryPathsOffDriveCOrWithTricksMakeThePackageDamaged) {
+    const std::vector<std::string> hostile = {
+        "Z:\\tmp\\evil.txt",           "D:\\evil.txt",
+        "C:\\..\\evil.txt",            "C:\\Out\\..\\..\\evil.txt",
+        "\\\\?\\C:\\Out\\evil.txt",    "\\\\.\\C:\\Out\\evil.txt",
+        "\\\\server\\share\\evil.txt", "C:\\Out\\evil.txt:stream",
+        "C:evil.txt",                  "Out\\evil.txt",
+        "\\Out\\evil.txt",             "C:\\Out\\.\\evil.txt",
+        "C:\\Out\\...\\evil.txt",      "C:\\Out\\evil.txt.",
+        "C:\\Out\\evil.txt ",          "C:\\Out\\\\evil.txt",
+        "C:\\Out\\NUL",                "C:\\Out\\com1.txt",
+        "C:\\Out\\evil?.txt",          std::string("C:\\Out\\ev\x01il.txt"),
+        "C:\\",                        "C:\\Out\\",
+    };
+    machine.Write("C:\\Out\\keep.txt", "old");
+    for (const std::string& name : hostile) {
+        const std::string package = Padded(PackageBytes({{"C:\\Out\\keep.txt", "new"}, {name, "evil"}}));
+        machine.Write(kPak, package);
+        const std::set<std::string> before = Everything();
+        EXPECT_EQ(Failure(package), kDamaged) << name;
+        EXPECT_EQ(Everything(), before) << name;
+        EXPECT_EQ(machine.Read("C:\\Out\\keep.txt"), "old") << name;
+    }
+    // What a path on drive C: may look like.
+    const std::vector<std::string> sound = {"c:\\out\\lower.txt", "C:/Out/slashes.txt", "C:\\Out\\with blanks.txt",
+                                            "C:\\Out\\a.b.c", "C:\\Out\\consent.txt"};
+    std::vector<PackageEntry> entries;
+    for (const std::string& name : sound) entries.push_back({name, name});
+    EXPECT_TRUE(Run(Padded(PackageBytes(entries))));
+    for (const std::string& name : sound) {
+        std::string backslashed = name;
+        std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
+        EXPECT_EQ(machine.Read(backslashed), name);
+    }
+}
+
+// A read that fails is an error of its own, not the end of the file: the
+// package is not called damaged, a server message is not cut short, a
+// list or options file does not lose its end.
+TEST_F(Unpack, FailedReadIsAnErrorNotTheEndOfTheFile) {
+    ScriptedPlatform faulty(machine.platform());
+    TForm1 update(faulty);
+    update.ProgramStarted = true;
+    update.ExpectedFiles = 20;
+    const std::string kCannotRead = std::string("Cannot read file ") + kPak;
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::int64_t failAt;
+    };
+    const std::vector<PackageEntry> entries = {{"C:\\Out\\one.bin", Incompressible(70000, 8)},
+                                               {"C:\\Out\\two.bin", Incompressible(90000, 9)}};
+    const Case cases[] = {
+        {"inside the first entry", PackageBytes(entries), 30000},
+        {"inside the last entry", PackageBytes(entries), 150000},
+        {"at the count", PackageBytes(entries), 2},
+        {"server message", "Service closed for maintenance", 10},
+    };
+    for (const Case& c : cases) {
+        machine.Write(kPak, c.bytes);
+        faulty.readLimit = c.failAt;
+        update.Memo4.Clear();
+        try {
+            update.UnpackPackage(kPak);
+            ADD_FAILURE() << c.what << ": no exception";
+        } catch (const RunError& error) {
+            EXPECT_EQ(error.what(), kCannotRead) << c.what;
+        }
+        EXPECT_TRUE(OutFiles().empty()) << c.what;
+        EXPECT_EQ(update.Memo4.Text(), "") << c.what;
+    }
+    machine.Write("C:\\Temp\\QLR\\UpdateList.txt", "QLR6-38\r\nQLR6-39\r\n");
+    faulty.readLimit = 9;
+    try {
+        ReadTextLines(faulty, "C:\\Temp\\QLR\\UpdateList.txt");
+        ADD_FAILURE() << "no exception";
+    } catch (const RunError& error) {
+        EXPECT_STREQ(error.what(), "Cannot read file C:\\Temp\\QLR\\UpdateList.txt");
+    }
+    faulty.readLimit = 1000;  // past the end: read whole
+    EXPECT_EQ(ReadTextLines(faulty, "C:\\Temp\\QLR\\UpdateList.txt"), (std::vector<std::string>{"QLR6-38", "QLR6-39"}));
+}
+
 TEST_F(Unpack, EveryTruncationIsReportedAsDamaged) {
     const std::vector<PackageEntry> entries = {{"C:\\Out\\one.bin", Incompressible(600, 2)},
                                                {"C:\\Out\\two.bin", Incompressible(300, 3)}};
     const std::string package = PackageBytes(entries);
     ASSERT_GT(package.size(), 900u);
     for (std::size_t cut = 501; cut < package.size(); ++cut) {
-        std::error_code ignored;
-        fs::remove(machine.Host("C:\\Out\\one.bin"), ignored);
         ASSERT_EQ(Failure(package.substr(0, cut)), kDamaged) << "cut at " << cut;
-        const std::vector<std::string> left = OutFiles();
-        // The first entry is complete or absent; nothing else is there.
-        if (!left.empty()) {
-            ASSERT_EQ(left, std::vector<std::string>{"one.bin"}) << "cut at " << cut;
-            ASSERT_EQ(machine.Read("C:\\Out\\one.bin"), entries[0].content) << "cut at " << cut;
-        }
+        ASSERT_TRUE(OutFiles().empty()) << "cut at " << cut;  // not even the complete first entry
     }
 }
 

@@ -21,13 +21,13 @@ TEST_F(QlrpakWindows, RoundTripAndDamage) {
     WriteBytes(std::string(kWork) + "\\program.bin", program);
     WriteBytes(std::string(kWork) + "\\notes.txt", notes);
     ASSERT_EQ(
-        Pak("create out.pak \"C:\\TSLData\\QLR\\QLR6-39.exe=program.bin\" \"docs\\notes.txt=notes.txt\""),
+        Pak("create out.pak \"C:\\TSLData\\QLR\\QLR6-39.exe=program.bin\" \"C:\\Temp\\docs\\notes.txt=notes.txt\""),
         0u);
     EXPECT_EQ(Pak("list out.pak"), 0u);
     EXPECT_EQ(Pak("verify out.pak"), 0u);
     ASSERT_EQ(Pak("extract out.pak --to root"), 0u);
     EXPECT_EQ(ReadBytes(std::string(kWork) + "\\root\\drive_c\\TSLData\\QLR\\QLR6-39.exe"), program);
-    EXPECT_EQ(ReadBytes(std::string(kWork) + "\\root\\docs\\notes.txt"), notes);
+    EXPECT_EQ(ReadBytes(std::string(kWork) + "\\root\\drive_c\\Temp\\docs\\notes.txt"), notes);
 
     std::string package = ReadBytes(std::string(kWork) + "\\out.pak").value();
     package[package.size() / 2] ^= 0x10;

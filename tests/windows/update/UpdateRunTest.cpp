@@ -136,6 +136,72 @@ TEST_F(UpdateRun, RunningProgramIsReplacedByTheUpdate) {
     EXPECT_EQ(ReadBytes(kNewProgram), replacement);
 }
 
+// An entry that points off drive C: (Wine's Z: is the host's whole file
+// system) or plays tricks with the path makes the package damaged: nothing
+// of it is written, not even the sound entry before it.
+TEST_F(UpdateRun, HostileEntryPathWritesNothingAnywhere) {
+    const std::string host = "Z:\\tmp\\qlr-hostile-" + std::to_string(::GetCurrentProcessId());
+    MakeFolders(host);
+    const std::string escapes[] = {host + "\\evil.txt",
+                                   "D:\\evil.txt",
+                                   "C:\\..\\evil.txt",
+                                   "\\\\?\\C:\\evil.txt",
+                                   "\\\\.\\C:\\evil.txt",
+                                   "\\\\server\\share\\evil.txt",
+                                   std::string(kDataFolder) + "\\evil.txt:stream"};
+    for (const std::string& escape : escapes) {
+        Publish("QLR6-39.pak", Padded(PackageBytes({{kNewProgram, "6-39"}, {escape, "evil"}})));
+        const std::string log = RunStartup();
+        EXPECT_EQ(CheckSection(log),
+                  (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: 6-39",
+                                            Downloading("QLR6-39"), "Program Loaded, decompressing files",
+                                            "Decoding 2 files", "File 1: " + kNewProgram,
+                                            "Unexpected Exception encountered ...FAILED (2)"}))
+            << escape << "\n" << log;
+        const std::string tail = "The package C:\\Temp\\QLR\\QLR6-39.pak is damaged";
+        EXPECT_EQ(log.substr(log.size() - std::min(log.size(), tail.size())), tail) << escape;
+        for (const std::string& written : {host + "\\evil.txt", std::string("C:\\evil.txt"),
+                                           std::string(kDataFolder) + "\\evil.txt", kNewProgram})
+            EXPECT_FALSE(PathExists(written)) << escape << " wrote " << written;
+        WIN32_FIND_DATAA found{};
+        win32::UniqueFind temporaries(::FindFirstFileA((std::string(kDataFolder) + "\\*.qlrtmp").c_str(), &found));
+        EXPECT_FALSE(temporaries) << escape << " left " << found.cFileName;
+    }
+    RemoveTree(host);
+}
+
+// Another program that merely has Options.txt open (an editor, a virus
+// scanner) neither stops the early launch nor the update check.
+TEST_F(UpdateRun, OptionsHeldOpenByAnotherProgramAreStillRead) {
+    PlaceStandin(std::string(kDataFolder) + "\\QLR6-37.exe");
+    const std::string options = "C:\\TSLData\\" + UserName() + "\\QLR\\Options.txt";
+    WriteBytes(options, "SchoolName=Hill School\r\nUseVersion=QLR6-37.exe\r\n");
+    struct Holder {
+        const char* what;
+        DWORD access, share;
+    };
+    const Holder holders[] = {
+        {"an editor reading it", GENERIC_READ, FILE_SHARE_READ},
+        {"a program writing it, shared", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE},
+        {"a scanner", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE},
+    };
+    for (const Holder& holder : holders) {
+        RemoveTree(kRunsFile);
+        win32::UniqueHandle held(::CreateFileA(options.c_str(), holder.access, holder.share, nullptr, OPEN_EXISTING,
+                                               FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(held) << holder.what;
+        const std::string log = RunStartup();
+        const auto runs = Runs();
+        ASSERT_FALSE(runs.empty()) << holder.what << "\n" << log;
+        EXPECT_EQ(runs.front().commandLine, std::string(kDataFolder) + "\\QLR6-37.exe QLR") << holder.what;
+        EXPECT_NE(log.find("User has selected version: QLR6-37.exe"), std::string::npos) << holder.what;
+        EXPECT_EQ(CheckSection(log), (std::vector<std::string>{"Accessing cloud",
+                                                               "Have: 6-38   Available from cloud: 6-38",
+                                                               "Nothing to do"}))
+            << holder.what << "\n" << log;
+    }
+}
+
 // ---- WinInet itself -----------------------------------------------------------
 
 TEST_F(UpdateRun, WinInetDeliversTheBodyInPiecesWhateverTheStatus) {

@@ -1,12 +1,15 @@
 // Files and folders on the sandbox platform, and the denials that play locks
 // and missing rights.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "native/support/SandboxMachine.h"
+#include "platform/sandbox/FdStream.h"
 #include "platform/sandbox/SandboxPlatform.h"
 
 namespace qlr::sandbox {
@@ -24,7 +27,7 @@ protected:
         auto stream = platform().OpenForRead(windowsPath);
         if (!stream) return "<cannot open>";
         std::string text(static_cast<std::size_t>(stream->Size()), '\0');
-        text.resize(stream->Read(text.data(), text.size()));
+        text.resize(stream->Read(text.data(), text.size()).count);
         return text;
     }
     bool Create(const std::string& windowsPath, const std::string& text) {
@@ -62,7 +65,7 @@ TEST_F(SandboxFilesTest, WritesReadsAndAppendsFilesThatTheOwnerMayRun) {
     ASSERT_TRUE(stream);
     EXPECT_TRUE(stream->Seek(3));
     char tail[8] = {};
-    EXPECT_EQ(stream->Read(tail, sizeof tail), 3u);
+    EXPECT_EQ(stream->Read(tail, sizeof tail).count, 3u);
     EXPECT_EQ(std::string(tail), "ond");
     EXPECT_EQ(stream->Position(), 6);
 
@@ -99,13 +102,66 @@ TEST_F(SandboxFilesTest, CopiesAndMovesOverExistingFiles) {
     EXPECT_FALSE(p.MoveOver("C:\\a.txt", "C:\\Folder"));
 }
 
-TEST_F(SandboxFilesTest, RemovesFilesButNotFolders) {
+TEST_F(SandboxFilesTest, RemovesFilesButNotFoldersNorFilesBeingWritten) {
     Platform& p = platform();
     machine_.Write("C:\\Temp\\x.txt", "x");
     EXPECT_FALSE(p.RemoveFile("C:\\Temp"));
     EXPECT_TRUE(p.RemoveFile("c:\\temp\\X.TXT"));
     EXPECT_FALSE(p.FileExists("C:\\Temp\\x.txt"));
     EXPECT_FALSE(p.RemoveFile("C:\\Temp\\x.txt"));
+    // As on Windows, a file created unshared stays while it is open, even for its own program.
+    for (bool exclusive : {false, true}) {
+        auto open = exclusive ? p.CreateFileExclusive("C:\\Temp\\busy.txt") : p.CreateNewFile("C:\\Temp\\busy.txt");
+        ASSERT_TRUE(open);
+        EXPECT_FALSE(p.RemoveFile("C:\\Temp\\busy.txt"));
+        open.reset();
+        EXPECT_TRUE(p.RemoveFile("C:\\Temp\\busy.txt"));
+    }
+}
+
+TEST_F(SandboxFilesTest, ExclusiveCreationNeverTakesAnExistingFile) {
+    Platform& p = platform();
+    machine_.Write("C:\\Temp\\there.txt", "kept");
+    EXPECT_EQ(p.CreateFileExclusive("c:\\TEMP\\THERE.TXT"), nullptr);
+    EXPECT_EQ(machine_.Read("C:\\Temp\\there.txt"), "kept");
+    fs::create_symlink(machine_.Host("C:\\Temp\\there.txt"), machine_.Host("C:\\Temp") / "link.txt");
+    EXPECT_EQ(p.CreateFileExclusive("C:\\Temp\\link.txt"), nullptr) << "a planted link is not followed";
+    EXPECT_EQ(p.CreateFileExclusive("C:\\NoFolder\\x.txt"), nullptr);
+    auto fresh = p.CreateFileExclusive("C:\\Temp\\fresh.txt");
+    ASSERT_TRUE(fresh);
+    EXPECT_EQ(fresh->Write("new", 3), 3u);
+    EXPECT_TRUE(fresh->Sync());
+    fresh.reset();
+    EXPECT_EQ(machine_.Read("C:\\Temp\\fresh.txt"), "new");
+}
+
+TEST_F(SandboxFilesTest, ListsAFolderNamedInTheMask) {
+    Platform& p = platform();
+    for (const char* name : {"a.qlrtmp", "B.QLRTMP", "c.txt", ".hidden.qlrtmp"})
+        machine_.Write(std::string("C:\\Temp\\QLR\\") + name, "x");
+    machine_.MakeFolders("C:\\Temp\\QLR\\d.qlrtmp");
+    std::vector<std::string> names = p.ListFiles("c:\\temp\\qlr\\*.qlrtmp");
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"B.QLRTMP", "a.qlrtmp"}));
+    EXPECT_EQ(p.CurrentFolder(), "C:\\") << "the current folder stays";
+    EXPECT_TRUE(p.ListFiles("C:\\Missing\\*.qlrtmp").empty());
+}
+
+TEST(FdStream, FailedReadIsNotTheEndOfTheFile) {
+    const std::string folder = fs::temp_directory_path().string();
+    FdStream directory(UniqueFd(::open(folder.c_str(), O_RDONLY | O_CLOEXEC)));  // read() fails: EISDIR
+    char buffer[16];
+    const FileRead failed = directory.Read(buffer, sizeof buffer);
+    EXPECT_TRUE(failed.failed);
+    EXPECT_EQ(failed.count, 0u);
+
+    const std::string empty = folder + "/qlr-empty-" + std::to_string(::getpid());
+    UniqueFd fd(::open(empty.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    ::unlink(empty.c_str());
+    FdStream file(std::move(fd));
+    const FileRead end = file.Read(buffer, sizeof buffer);
+    EXPECT_FALSE(end.failed);
+    EXPECT_EQ(end.count, 0u);
 }
 
 TEST_F(SandboxFilesTest, DeletesWholeTreesWithoutFollowingLinks) {

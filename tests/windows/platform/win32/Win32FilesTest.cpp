@@ -41,6 +41,7 @@ TEST_F(PlatformFiles, ListFilesMatchesLongNamesOnlyAndSkipsFoldersHiddenAndSyste
          {"QLR5-1.exe", "QLR6-38.exe", "QLR6-38.exe.old-123", "QLR6-38.exebak", "QLR6-9.exe", "Shifter.exe",
           "noext", "qlr6-40.EXE"}},
         {"nothing*.exe", {}},
+        {"c:\\temp\\LIST\\QLR6-?.exe", {"QLR6-9.exe"}},  // a folder in the mask
     };
     for (const Case& c : cases) EXPECT_EQ(Sorted(platform->ListFiles(c.mask)), Sorted(c.expected)) << c.mask;
 }
@@ -79,9 +80,11 @@ TEST_F(PlatformFiles, StreamsCreateTruncateReadSeekAndHoldTheFileExclusively) {
         EXPECT_EQ(platform->OpenForRead(path), nullptr) << "not shared while open";
         ASSERT_TRUE(file->Seek(4));
         char buffer[16] = {};
-        EXPECT_EQ(file->Read(buffer, sizeof buffer), 6u);
+        EXPECT_EQ(file->Read(buffer, sizeof buffer).count, 6u);
         EXPECT_EQ(std::string(buffer, 6), "456789");
-        EXPECT_EQ(file->Read(buffer, sizeof buffer), 0u);
+        const FileRead end = file->Read(buffer, sizeof buffer);
+        EXPECT_EQ(end.count, 0u);
+        EXPECT_FALSE(end.failed) << "the end of the file is no failure";
     }
     auto again = platform->OpenForRead(path);
     ASSERT_TRUE(again);
@@ -89,6 +92,69 @@ TEST_F(PlatformFiles, StreamsCreateTruncateReadSeekAndHoldTheFileExclusively) {
     EXPECT_EQ(again->Write("x", 1), 0u) << "opened for reading only";
     EXPECT_EQ(platform->OpenForRead("C:\\Temp\\missing.bin"), nullptr);
     EXPECT_EQ(platform->CreateNewFile("C:\\Temp\\no-such-folder\\file.bin"), nullptr);
+}
+
+// Reading shares the file with whatever another program holds it open for;
+// only a holder that shares nothing keeps it to itself.
+TEST_F(PlatformFiles, ReadingSharesTheFileWithOtherHolders) {
+    const std::string path = "C:\\Temp\\shared.txt";
+    WriteBytes(path, "SchoolName=Hill");
+    struct Holder {
+        const char* what;
+        DWORD access, share;
+        bool readable;
+    };
+    const Holder holders[] = {
+        {"reading, sharing reads", GENERIC_READ, FILE_SHARE_READ, true},
+        {"writing, sharing reads and writes", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, true},
+        {"reading, sharing everything", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true},
+        {"deleting, sharing reads and deletes", GENERIC_READ | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, true},
+        {"reading, sharing nothing", GENERIC_READ, 0, false},
+    };
+    for (const Holder& holder : holders) {
+        win32::UniqueHandle held(
+            ::CreateFileA(path.c_str(), holder.access, holder.share, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held) << holder.what;
+        auto file = platform->OpenForRead(path);
+        ASSERT_EQ(file != nullptr, holder.readable) << holder.what;
+        if (!file) continue;
+        char buffer[32] = {};
+        const FileRead read = file->Read(buffer, sizeof buffer);
+        EXPECT_FALSE(read.failed) << holder.what;
+        EXPECT_EQ(std::string(buffer, read.count), "SchoolName=Hill") << holder.what;
+    }
+}
+
+// A pipe whose writer breaks the connection: the read fails, and says so.
+TEST_F(PlatformFiles, FailedReadIsNotTheEndOfTheFile) {
+    const std::string pipe = "\\\\.\\pipe\\qlr-failed-read-" + std::to_string(::GetCurrentProcessId());
+    win32::UniqueHandle writer(
+        ::CreateNamedPipeA(pipe.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr));
+    ASSERT_TRUE(writer);
+    auto file = platform->OpenForRead(pipe);
+    ASSERT_TRUE(file);
+    ASSERT_TRUE(::DisconnectNamedPipe(writer.get()));
+    char buffer[16];
+    const FileRead read = file->Read(buffer, sizeof buffer);
+    EXPECT_TRUE(read.failed);
+    EXPECT_EQ(read.count, 0u);
+}
+
+TEST_F(PlatformFiles, ExclusiveCreationAndRemovalRespectOpenFiles) {
+    const std::string path = "C:\\Temp\\exclusive.bin";
+    WriteBytes(path, "kept");
+    EXPECT_EQ(platform->CreateFileExclusive(path), nullptr);
+    EXPECT_EQ(ReadBytes(path), "kept");
+    ASSERT_TRUE(platform->RemoveFile(path));
+    auto file = platform->CreateFileExclusive(path);
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->Write("new", 3), 3u);
+    EXPECT_TRUE(file->Sync());
+    EXPECT_FALSE(platform->RemoveFile(path)) << "open unshared";
+    file.reset();
+    EXPECT_EQ(ReadBytes(path), "new");
+    EXPECT_TRUE(platform->RemoveFile(path));
+    EXPECT_EQ(platform->CreateFileExclusive("C:\\Temp\\no-such-folder\\x.bin"), nullptr);
 }
 
 TEST_F(PlatformFiles, AppendToFileCreatesThenAppends) {
