@@ -2,6 +2,8 @@
 // Owners of Windows handles, one kind each, so that no path leaks one.
 
 #include <windows.h>
+// After windows.h: it needs its types.
+#include <bcrypt.h>
 
 namespace qlr::win32 {
 
@@ -77,5 +79,27 @@ struct GdiObjectTraits {
     static void Close(HGDIOBJ h) { ::DeleteObject(h); }
 };
 using UniqueGdiObject = Unique<HGDIOBJ, GdiObjectTraits>;
+
+// CNG: algorithm providers, hash objects and keys.
+struct CngAlgorithmTraits {
+    static BCRYPT_ALG_HANDLE Invalid() { return nullptr; }
+    static bool Valid(BCRYPT_ALG_HANDLE h) { return h != nullptr; }
+    static void Close(BCRYPT_ALG_HANDLE h) { ::BCryptCloseAlgorithmProvider(h, 0); }
+};
+using UniqueCngAlgorithm = Unique<BCRYPT_ALG_HANDLE, CngAlgorithmTraits>;
+
+struct CngHashTraits {
+    static BCRYPT_HASH_HANDLE Invalid() { return nullptr; }
+    static bool Valid(BCRYPT_HASH_HANDLE h) { return h != nullptr; }
+    static void Close(BCRYPT_HASH_HANDLE h) { ::BCryptDestroyHash(h); }
+};
+using UniqueCngHash = Unique<BCRYPT_HASH_HANDLE, CngHashTraits>;
+
+struct CngKeyTraits {
+    static BCRYPT_KEY_HANDLE Invalid() { return nullptr; }
+    static bool Valid(BCRYPT_KEY_HANDLE h) { return h != nullptr; }
+    static void Close(BCRYPT_KEY_HANDLE h) { ::BCryptDestroyKey(h); }
+};
+using UniqueCngKey = Unique<BCRYPT_KEY_HANDLE, CngKeyTraits>;
 
 }  // namespace qlr::win32
