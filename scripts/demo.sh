@@ -114,7 +114,31 @@ report() {  # DRIVE_C SERVERDIR
   done
 }
 
+# shortcut_steps LABEL PROGRAM STANDIN SERVERDIR DRIVE_C START...: an unsigned
+# QLR6-39.pak is refused, the signed one is fetched, then it runs; START...
+# starts the desktop shortcut's target once
+shortcut_steps() {
+  local label=$1 program=$2 standin=$3 server=$4 c=$5; shift 5
+  for step in unsigned signed again; do
+    case $step in
+      unsigned) QLR_DEMO_UNSIGNED=1 publish "$server" "$program" "$standin" QLR6-39
+                say "$label: an UNSIGNED QLR6-39.pak on the server; the desktop shortcut" ;;
+      signed) publish "$server" "$program" "$standin" QLR6-39
+              say "$label: the signed QLR6-39.pak published; the shortcut again" ;;
+      again) say "$label: the shortcut once more" ;;
+    esac
+    "$@"
+    refused "$c"
+  done
+}
+
 # ---------------------------------------------------------------- sandbox
+sandbox_shortcut() {  # DRIVE_C; the handed-over copy runs on its own: wait for its log
+  touch "$demo/marker"; sleep 1
+  "$1/Program Files/Tessaly/Quillory/Tovanel.exe"
+  wait_newer "$1/Temp/QLR/InstallLog Startup.txt" "$demo/marker"
+}
+
 sandbox_demo() {
   say "Sandbox: a fresh machine"
   local root=$demo/sandbox server=$demo/server-native url
@@ -128,26 +152,15 @@ sandbox_demo() {
   cp "$native/tovanel-testkey" "$c/Downloads/QLR SETUP/Tovanel.exe"
   say "Sandbox: setup copy C:\\Downloads\\QLR SETUP\\Tovanel.exe"
   "$c/Downloads/QLR SETUP/Tovanel.exe"
-  local target
-  target=$(lnkinfo "$c/users/pupil-office/Desktop/Tovanel.lnk" | sed -n 's/^[[:space:]]*Local path[[:space:]]*: //p')
-  for step in unsigned signed again; do
-    case $step in
-      unsigned) QLR_DEMO_UNSIGNED=1 publish "$server" "$native/tovanel-testkey" "$native/standin" QLR6-39
-                say "Sandbox: an UNSIGNED QLR6-39.pak on the server; the desktop shortcut starts $target" ;;
-      signed) publish "$server" "$native/tovanel-testkey" "$native/standin" QLR6-39
-              say "Sandbox: the signed QLR6-39.pak published; the shortcut again" ;;
-      again) say "Sandbox: the shortcut once more" ;;
-    esac
-    touch "$demo/marker"; sleep 1
-    "$c/Program Files/Tessaly/Quillory/Tovanel.exe"
-    wait_newer "$c/Temp/QLR/InstallLog Startup.txt" "$demo/marker"
-    refused "$c"
-  done
+  say "Sandbox: the desktop shortcut's target is $(lnkinfo "$c/users/pupil-office/Desktop/Tovanel.lnk" |
+    sed -n 's/^[[:space:]]*Local path[[:space:]]*: //p')"
+  shortcut_steps Sandbox "$native/tovanel-testkey" "$native/standin" "$server" "$c" sandbox_shortcut "$c"
   unset QLR_SANDBOX_ROOT
   report "$c" "$server"
 }
 
 # ---------------------------------------------------------------- Wine
+wine_shortcut() { scripts/wine-run.sh 'C:\Program Files\Tessaly\Quillory\Tovanel.exe'; wineserver -w; }
 wine_demo() {
   say "Wine: a fresh 32-bit prefix"
   local server=$demo/server-windows url
@@ -161,17 +174,7 @@ wine_demo() {
   cp "$windows/Tovanel-testkey.exe" "$c/Downloads/QLR SETUP/Tovanel.exe"
   say "Wine: setup copy C:\\Downloads\\QLR SETUP\\Tovanel.exe"
   scripts/wine-run.sh 'C:\Downloads\QLR SETUP\Tovanel.exe'; wineserver -w
-  for step in unsigned signed again; do
-    case $step in
-      unsigned) QLR_DEMO_UNSIGNED=1 publish "$server" "$windows/Tovanel-testkey.exe" "$windows/standin.exe" QLR6-39
-                say "Wine: an UNSIGNED QLR6-39.pak on the server; the desktop shortcut starts C:\\Program Files\\Tessaly\\Quillory\\Tovanel.exe" ;;
-      signed) publish "$server" "$windows/Tovanel-testkey.exe" "$windows/standin.exe" QLR6-39
-              say "Wine: the signed QLR6-39.pak published; the shortcut again" ;;
-      again) say "Wine: the shortcut once more" ;;
-    esac
-    scripts/wine-run.sh 'C:\Program Files\Tessaly\Quillory\Tovanel.exe'; wineserver -w
-    refused "$c"
-  done
+  shortcut_steps Wine "$windows/Tovanel-testkey.exe" "$windows/standin.exe" "$server" "$c" wine_shortcut
   report "$c" "$server"
 }
 

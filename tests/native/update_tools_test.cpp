@@ -204,6 +204,9 @@ TEST_F(Qlrpak, SignAndVerifyNameTheKeyAndTheNameAndResigningReplacesTheTrailer) 
     EXPECT_EQ(fs::file_size(dir / "QLR6-39.pak"), signedSize);  // one trailer, not two
     verified = Pak("verify " + package + " --key " + keys);
     EXPECT_NE(verified.output.find("signed as QLR6-20 with key 1 of"), std::string::npos) << verified.output;
+    EXPECT_NE(verified.output.find("note: served as QLR6-39.pak it is refused (signed as QLR6-20)"),
+              std::string::npos)
+        << verified.output;
     verified = Pak("verify " + package);
     EXPECT_EQ(verified.status, 0);
     EXPECT_NE(verified.output.find("signed as QLR6-20 (not checked"), std::string::npos) << verified.output;

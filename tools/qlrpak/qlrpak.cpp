@@ -306,6 +306,10 @@ int Verify(const std::string& path, const std::optional<std::string>& keyFile) {
     }
     std::cout << "signature: good, signed as " << check.name << " with key " << check.key + 1 << " of "
               << *keyFile << "\n";
+    const std::string served = DefaultSignedName(path);
+    if (served != check.name)
+        std::cout << "note: served as " << fs::path(path).filename().string()
+                  << " it is refused (signed as " << check.name << ")\n";
     return 0;
 }
 
