@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
 # The main job: a fresh machine installed and updated from the bundled update
 # server, once on a fresh Wine prefix (the real Tovanel.exe) and once on a
-# fresh sandbox machine (the native tovanel).
+# fresh sandbox machine (the native tovanel). The programs are the builds
+# that hold the project's TEST release key (tests/keys), and every package is
+# signed with it; a release uses its own key pair (README, "Releases").
 #
-#   1. The maker publishes Foundation.pak and QLR6-38.pak (built with qlrpak).
+#   1. The maker publishes Foundation.pak and QLR6-38.pak (built and signed
+#      with qlrpak).
 #   2. A setup copy started from a folder named SETUP installs the foundation
 #      (folders, database server, blank school database), the newest version
 #      and the shortcuts, and starts the application.
-#   3. The maker publishes QLR6-39.pak.
-#   4. The desktop shortcut's target (the Program Files copy) starts and hands
-#      over; the Startup copy starts the installed version at once and
-#      downloads 6-39 for the next start.
+#   3. Someone slips an UNSIGNED QLR6-39.pak onto the server. The desktop
+#      shortcut's target (the Program Files copy) starts and hands over; the
+#      Startup copy starts the installed version at once, downloads 6-39 and
+#      refuses it: "Package refused: QLR6-39.pak (not signed)".
+#   4. The maker publishes the signed QLR6-39.pak; the shortcut again: the
+#      Startup copy downloads and unpacks it for the next start.
 #   5. The shortcut once more: 6-39 starts, nothing to do.
 # Then it prints the saved logs, the check-ins the server saw and the
 # programs that were started (every outside program is a `standin`).
@@ -23,11 +28,11 @@ if [ -z "${DISPLAY:-}" ]; then
   QLR_DEMO_READY=1 exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
 fi
 jobs=${QLR_JOBS:-2}
-targets_native=(tovanel standin qlrpak qlr-server)
+targets_native=(tovanel tovanel-testkey standin qlrpak qlr-server)
 cmake --preset native >/dev/null
 cmake --build --preset native -j"$jobs" --target "${targets_native[@]}" >/dev/null
 cmake --preset windows >/dev/null
-cmake --build --preset windows -j"$jobs" --target tovanel standin >/dev/null
+cmake --build --preset windows -j"$jobs" --target tovanel-testkey standin >/dev/null
 native=$top/build/native/bin
 windows=$top/build/windows/bin
 demo=$top/build/demo
@@ -40,22 +45,27 @@ show() {  # a Windows text file, CR LF shown as line ends
   if [ -f "$file" ]; then printf -- '--- %s\n' "${file#$demo/}"; tr -d '\r' <"$file"; printf '\n'; fi
 }
 
-# publish SERVERDIR PROGRAM STANDIN NAME...: package files for one platform
+key=$top/tests/keys/test-release-private.pem
+# publish SERVERDIR PROGRAM STANDIN NAME...: signed package files for one
+# platform; with QLR_DEMO_UNSIGNED=1 they are left unsigned
 publish() {
   local server=$1 program=$2 standin=$3; shift 3
+  local sign=(--sign "$key")
+  [ -z "${QLR_DEMO_UNSIGNED:-}" ] || sign=()
   mkdir -p "$server/updates"
   printf 'blank school database\n%.0s' {1..40} >"$server/blank.ib"
   for name in "$@"; do
     case $name in
       Foundation)
-        "$native/qlrpak" create "$server/updates/Foundation.pak" \
+        "$native/qlrpak" create "$server/updates/Foundation.pak" "${sign[@]}" \
           "C:\\TSLData\\QLR\\Tovanel.exe=$program" \
           "C:\\Program Files\\Tessaly\\Quillory\\Tovanel.exe=$program" \
           "C:\\TSLData\\QLR\\Shifter.exe=$standin" \
           "c:\\temp\\QLR\\Firebird\\Firebird-2.1.1.17910-0_Win32.exe=$standin" \
           "C:\\temp\\QLR\\SchoolData\\mydata.ib=$server/blank.ib" >/dev/null ;;
       *)
-        "$native/qlrpak" create "$server/updates/$name.pak" "C:\\TSLData\\QLR\\$name.exe=$standin" >/dev/null ;;
+        "$native/qlrpak" create "$server/updates/$name.pak" "${sign[@]}" "C:\\TSLData\\QLR\\$name.exe=$standin" \
+          >/dev/null ;;
     esac
   done
 }
@@ -82,6 +92,10 @@ wait_newer() {
   done
   echo "no fresh $1" >&2
 }
+# refused DRIVE_C: what the last Startup run said about the package it fetched
+refused() {
+  tr -d '\r' <"$1/Temp/QLR/InstallLog Startup.txt" | grep -E '^(Have: |Package refused|Decoding|Nothing to do)' || true
+}
 servers=()
 cleanup() { for s in "${servers[@]}"; do kill "$(cat "$s/server.pid")" 2>/dev/null || true; done; }
 trap cleanup EXIT
@@ -100,50 +114,67 @@ report() {  # DRIVE_C SERVERDIR
   done
 }
 
+# shortcut_steps LABEL PROGRAM STANDIN SERVERDIR DRIVE_C START...: an unsigned
+# QLR6-39.pak is refused, the signed one is fetched, then it runs; START...
+# starts the desktop shortcut's target once
+shortcut_steps() {
+  local label=$1 program=$2 standin=$3 server=$4 c=$5; shift 5
+  for step in unsigned signed again; do
+    case $step in
+      unsigned) QLR_DEMO_UNSIGNED=1 publish "$server" "$program" "$standin" QLR6-39
+                say "$label: an UNSIGNED QLR6-39.pak on the server; the desktop shortcut" ;;
+      signed) publish "$server" "$program" "$standin" QLR6-39
+              say "$label: the signed QLR6-39.pak published; the shortcut again" ;;
+      again) say "$label: the shortcut once more" ;;
+    esac
+    "$@"
+    refused "$c"
+  done
+}
+
 # ---------------------------------------------------------------- sandbox
+sandbox_shortcut() {  # DRIVE_C; the handed-over copy runs on its own: wait for its log
+  touch "$demo/marker"; sleep 1
+  "$1/Program Files/Tessaly/Quillory/Tovanel.exe"
+  wait_newer "$1/Temp/QLR/InstallLog Startup.txt" "$demo/marker"
+}
+
 sandbox_demo() {
   say "Sandbox: a fresh machine"
   local root=$demo/sandbox server=$demo/server-native url
   "$native/tovanel" --root "$root" --init pupil-office
-  publish "$server" "$native/tovanel" "$native/standin" Foundation QLR6-38
+  publish "$server" "$native/tovanel-testkey" "$native/standin" Foundation QLR6-38
   url=$(start_server "$server"); servers+=("$server")
   export QLR_UPDATE_BASE_URL=$url QLR_SANDBOX_ROOT=$root
   local c=$root/drive_c
   cp "$native/standin" "$c/windows/system32/net.exe"  # the system's service tool
   mkdir -p "$c/Downloads/QLR SETUP"
-  cp "$native/tovanel" "$c/Downloads/QLR SETUP/Tovanel.exe"
+  cp "$native/tovanel-testkey" "$c/Downloads/QLR SETUP/Tovanel.exe"
   say "Sandbox: setup copy C:\\Downloads\\QLR SETUP\\Tovanel.exe"
   "$c/Downloads/QLR SETUP/Tovanel.exe"
-  publish "$server" "$native/tovanel" "$native/standin" QLR6-39
-  local target
-  target=$(lnkinfo "$c/users/pupil-office/Desktop/Tovanel.lnk" | sed -n 's/^[[:space:]]*Local path[[:space:]]*: //p')
-  say "Sandbox: the desktop shortcut starts $target (twice)"
-  for _ in 1 2; do
-    touch "$demo/marker"; sleep 1
-    "$c/Program Files/Tessaly/Quillory/Tovanel.exe"
-    wait_newer "$c/Temp/QLR/InstallLog Startup.txt" "$demo/marker"
-  done
+  say "Sandbox: the desktop shortcut's target is $(lnkinfo "$c/users/pupil-office/Desktop/Tovanel.lnk" |
+    sed -n 's/^[[:space:]]*Local path[[:space:]]*: //p')"
+  shortcut_steps Sandbox "$native/tovanel-testkey" "$native/standin" "$server" "$c" sandbox_shortcut "$c"
   unset QLR_SANDBOX_ROOT
   report "$c" "$server"
 }
 
 # ---------------------------------------------------------------- Wine
+wine_shortcut() { scripts/wine-run.sh 'C:\Program Files\Tessaly\Quillory\Tovanel.exe'; wineserver -w; }
 wine_demo() {
   say "Wine: a fresh 32-bit prefix"
   local server=$demo/server-windows url
   export WINEPREFIX=$demo/wineprefix
   scripts/wine-run.sh cmd /c ver >/dev/null  # makes the prefix
-  publish "$server" "$windows/Tovanel.exe" "$windows/standin.exe" Foundation QLR6-38
+  publish "$server" "$windows/Tovanel-testkey.exe" "$windows/standin.exe" Foundation QLR6-38
   url=$(start_server "$server"); servers+=("$server")
   export QLR_UPDATE_BASE_URL=$url
   local c=$WINEPREFIX/drive_c
   mkdir -p "$c/Downloads/QLR SETUP"
-  cp "$windows/Tovanel.exe" "$c/Downloads/QLR SETUP/Tovanel.exe"
+  cp "$windows/Tovanel-testkey.exe" "$c/Downloads/QLR SETUP/Tovanel.exe"
   say "Wine: setup copy C:\\Downloads\\QLR SETUP\\Tovanel.exe"
   scripts/wine-run.sh 'C:\Downloads\QLR SETUP\Tovanel.exe'; wineserver -w
-  publish "$server" "$windows/Tovanel.exe" "$windows/standin.exe" QLR6-39
-  say "Wine: the desktop shortcut starts C:\\Program Files\\Tessaly\\Quillory\\Tovanel.exe (twice)"
-  for _ in 1 2; do scripts/wine-run.sh 'C:\Program Files\Tessaly\Quillory\Tovanel.exe'; wineserver -w; done
+  shortcut_steps Wine "$windows/Tovanel-testkey.exe" "$windows/standin.exe" "$server" "$c" wine_shortcut
   report "$c" "$server"
 }
 

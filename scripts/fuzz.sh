@@ -5,8 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j2 --target package_fuzz update_list_fuzz options_fuzz
-for target in package_fuzz update_list_fuzz options_fuzz; do
+cmake --build --preset fuzz -j2 --target package_fuzz update_list_fuzz options_fuzz signature_fuzz
+for target in package_fuzz update_list_fuzz options_fuzz signature_fuzz; do
   corpus=build/fuzz/corpus/$target
   mkdir -p "$corpus"
   echo "== $target (${seconds} s)"

@@ -2,10 +2,13 @@
 // main window is created and the message loop runs until the run pass ends it.
 
 #include "app/main.h"
+#include "update/ReleaseKeys.h"
+#include "update/Signature.h"
 
 namespace {
 int RunTovanel(qlr::Platform& platform) {
     qlr::TForm1 form(platform);
+    form.ReleaseKeys = qlr::ParsePublicKeys(qlr::CompiledReleaseKeys());
     form.FormCreate();
     platform.RunMessageLoop();
     return 0;

@@ -41,6 +41,8 @@ public:
     std::int32_t BytesRead = 0;
     int UpdaterVersion = 0;
     std::unique_ptr<Tf_progress> f_progress;
+    // Keys a downloaded package must be signed with; none: nothing is checked.
+    std::vector<crypto::P256PublicKey> ReleaseKeys;
 
     // ---- start-up (app/StartUp.cpp) ----
     void FormCreate();
@@ -63,6 +65,9 @@ public:
     // ---- updates (update/) ----
     void DownloadFile(const std::string& url, const std::string& localPath);
     bool UnpackPackage(const std::string& packagePath);
+    // False, with the reason logged and the file deleted, when the package
+    // must not be unpacked: signed by none of ReleaseKeys or under another name.
+    bool PackageTrusted(const std::string& packagePath, const std::string& packageName);
     void CheckForUpdates(const std::string& schoolName, const std::string& smsid);
 
     // ---- installation (install/) ----

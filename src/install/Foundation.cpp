@@ -62,7 +62,7 @@ bool TForm1::InstallFoundation() {
     AddLogLine(std::string("Downloading Foundation File to ") + kPackage);
     DownloadFile(UpdateBaseUrl() + "updates/Foundation.pak", kPackage);
     AddLogLine("Program Loaded, decompressing file");
-    if (!UnpackPackage(kPackage)) {
+    if (!PackageTrusted(kPackage, "Foundation") || !UnpackPackage(kPackage)) {
         AppendLogText("... FAILED 8");
         return false;
     }

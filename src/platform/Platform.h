@@ -5,6 +5,7 @@
 // ("C:\x\y"), 8-bit ANSI, on both implementations. Member names avoid the
 // Win32 A/W macros (CreateFile, ReplaceFile, CreateProcess).
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -143,6 +144,38 @@ public:
     virtual void Show() = 0;
     virtual void Hide() = 0;
 };
+
+// ---- signatures ----------------------------------------------------------
+// ECDSA over P-256 with SHA-256, from the system's own crypto. Free functions
+// rather than Platform members: the release tools use them without a platform.
+
+namespace crypto {
+
+using Sha256Digest = std::array<std::uint8_t, 32>;
+using P256PublicKey = std::array<std::uint8_t, 64>;  // X then Y, big-endian
+using P256Signature = std::array<std::uint8_t, 64>;  // r then s, big-endian
+
+class Sha256 {
+public:
+    virtual ~Sha256() = default;
+    virtual void Update(const void* data, std::size_t count) = 0;
+    virtual Sha256Digest Finish() = 0;
+};
+
+// Throws RunError when the system offers no SHA-256.
+std::unique_ptr<Sha256> StartSha256();
+// True only for a signature of digest by key; a key off the curve is false.
+bool VerifyP256(const P256PublicKey& key, const Sha256Digest& digest, const P256Signature& signature);
+
+// For the release tools; throw RunError with the reason. A private key is
+// PEM text as OpenSSL writes it; the public key "-----BEGIN PUBLIC KEY-----".
+struct P256KeyPair {
+    std::string privatePem, publicPem;
+};
+P256KeyPair MakeP256KeyPair();
+P256Signature SignP256(const std::string& privatePem, const Sha256Digest& digest);
+
+}  // namespace crypto
 
 // ---- the platform --------------------------------------------------------
 

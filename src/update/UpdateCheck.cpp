@@ -54,7 +54,7 @@ void TForm1::CheckForUpdates(const std::string& schoolName, const std::string& s
     AddLogLine("Downloading program " + url + " to " + package);
     DownloadFile(url, package);
     AddLogLine("Program Loaded, decompressing files");
-    UnpackPackage(package);
+    if (PackageTrusted(package, offer.best)) UnpackPackage(package);
     if (platform_.FileExists(std::string(paths::DataFolder) + "\\" + offer.best + ".exe"))
         AppendLogText("... OK");
     else

@@ -4,6 +4,8 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -75,6 +77,26 @@ std::int64_t StdFile::Size() {
 std::int64_t StdFile::Position() { return Tell(file_); }
 
 bool StdFile::Seek(std::int64_t position) { return SeekTo(file_, position, SEEK_SET) == 0; }
+
+bool WriteNewPrivateFile(const std::filesystem::path& path, const std::string& text) {
+#ifdef _WIN32
+    auto file = StdFile::Open(path, "wbx");
+    if (!file) return false;
+    const bool written = file->Write(text.data(), text.size()) == text.size();
+    return file->Close() && written;
+#else
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    if (fd < 0) return false;
+    bool written = ::fchmod(fd, 0600) == 0;
+    for (std::size_t done = 0; written && done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        written = n > 0;
+        if (written) done += static_cast<std::size_t>(n);
+    }
+    written = ::fsync(fd) == 0 && written;
+    return ::close(fd) == 0 && written;
+#endif
+}
 
 bool MoveFileOver(const std::filesystem::path& from, const std::filesystem::path& to) {
 #ifdef _WIN32

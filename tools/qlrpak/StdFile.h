@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <string>
 
 #include "platform/Platform.h"
 
@@ -27,6 +28,11 @@ private:
     explicit StdFile(std::FILE* file) : file_(file) {}
     std::FILE* file_;
 };
+
+// Creates path, which must not exist yet, with text; readable and writable by
+// its owner only where the system has such permissions. False when it exists
+// or cannot be written.
+bool WriteNewPrivateFile(const std::filesystem::path& path, const std::string& text);
 
 // Renames from over to, replacing to when it exists.
 bool MoveFileOver(const std::filesystem::path& from, const std::filesystem::path& to);

@@ -8,6 +8,8 @@
 #include <wininet.h>
 
 #include <utility>
+// After windows.h: it needs its types.
+#include <bcrypt.h>
 
 namespace qlr::win32 {
 
@@ -164,5 +166,26 @@ public:
 private:
     HRESULT result_;
 };
+// CNG: algorithm providers, hash objects and keys.
+struct CngAlgorithmTraits {
+    static BCRYPT_ALG_HANDLE Invalid() { return nullptr; }
+    static bool Valid(BCRYPT_ALG_HANDLE h) { return h != nullptr; }
+    static void Close(BCRYPT_ALG_HANDLE h) { ::BCryptCloseAlgorithmProvider(h, 0); }
+};
+using UniqueCngAlgorithm = Unique<BCRYPT_ALG_HANDLE, CngAlgorithmTraits>;
+
+struct CngHashTraits {
+    static BCRYPT_HASH_HANDLE Invalid() { return nullptr; }
+    static bool Valid(BCRYPT_HASH_HANDLE h) { return h != nullptr; }
+    static void Close(BCRYPT_HASH_HANDLE h) { ::BCryptDestroyHash(h); }
+};
+using UniqueCngHash = Unique<BCRYPT_HASH_HANDLE, CngHashTraits>;
+
+struct CngKeyTraits {
+    static BCRYPT_KEY_HANDLE Invalid() { return nullptr; }
+    static bool Valid(BCRYPT_KEY_HANDLE h) { return h != nullptr; }
+    static void Close(BCRYPT_KEY_HANDLE h) { ::BCryptDestroyKey(h); }
+};
+using UniqueCngKey = Unique<BCRYPT_KEY_HANDLE, CngKeyTraits>;
 
 }  // namespace qlr::win32

@@ -12,6 +12,7 @@
 #include "native/support/LnkInfo.h"
 #include "native/support/PackageServer.h"
 #include "common/ExpectedLog.h"
+#include "native/support/ScriptedPlatform.h"
 
 namespace qlr::testing {
 namespace {
@@ -180,6 +181,37 @@ TEST(FoundationReinstall, ReplacesTheRunningStartupProgram) {
     // The new program runs, and finds the foundation in place.
     ASSERT_EQ(machine.Run(kStartupCopy, {server.Environment()}).exitCode, 0);
     EXPECT_NE(machine.Log("Startup").find("\r\nFoundation already loaded\r\n"), std::string::npos);
+}
+
+// A build that holds the test release key installs only a foundation signed as "Foundation".
+TEST(KeyedFreshMachine, InstallsASignedFoundationAndRefusesAnUnsignedOne) {
+    const std::string keyed = FileBytes(BuiltProgram("tovanel-testkey"));
+    const std::string standin = FileBytes(BuiltProgram("standin"));
+    const std::string foundation = FoundationPackageBytes(keyed, standin);
+    for (const bool sign : {true, false}) {
+        SCOPED_TRACE(sign ? "signed" : "unsigned");
+        SandboxMachine machine;
+        PackageServer server;
+        machine.PlaceTovanel(kSetupCopy, "tovanel-testkey");
+        machine.PlaceStandin("C:\\windows\\system32\\net.exe");
+        server.Put("Foundation.pak", sign ? SignedPackage(foundation, "Foundation") : foundation);
+        server.Put("QLR6-39.pak",
+                   SignedPackage(PackageBytes({{"C:\\TSLData\\QLR\\QLR6-39.exe", standin}}), "QLR6-39"));
+
+        ASSERT_EQ(machine.Run(kSetupCopy, {server.Environment()}).exitCode, 0);
+        const std::string log = machine.Log("Setup");
+        const std::string refused =
+            "\r\nProgram Loaded, decompressing file\r\nPackage refused: Foundation.pak (not signed)... FAILED 8\r\n";
+        EXPECT_EQ(log.find(refused) != std::string::npos, !sign) << log;
+        EXPECT_EQ(log.find("\r\nLoading blank database...OK\r\n") != std::string::npos, sign) << log;
+        EXPECT_EQ(machine.Exists(kStartupCopy), sign);
+        EXPECT_EQ(machine.Exists("C:\\Temp\\QLR\\Foundation.pak"), sign);
+        if (sign) {
+            EXPECT_TRUE(machine.Read(kStartupCopy) == keyed);
+            EXPECT_NE(log.find("\r\nFile 1: C:\\TSLData\\QLR\\QLR6-39.exe... OK\r\n"), std::string::npos)
+                << log;
+        }
+    }
 }
 
 }  // namespace

@@ -145,10 +145,10 @@ bool SandboxMachine::Exists(const std::string& windowsPath) const { return fs::e
 
 void SandboxMachine::Deny(const std::string& line) { sandbox::DenyAccess(root_.string(), line); }
 
-void SandboxMachine::PlaceTovanel(const std::string& windowsPath) {
+void SandboxMachine::PlaceTovanel(const std::string& windowsPath, const std::string& program) {
     fs::path host = Host(windowsPath);
     fs::create_directories(host.parent_path());
-    fs::copy_file(BuiltProgram("tovanel"), host, fs::copy_options::overwrite_existing);
+    fs::copy_file(BuiltProgram(program), host, fs::copy_options::overwrite_existing);
 }
 
 void SandboxMachine::PlaceStandin(const std::string& windowsPath) {

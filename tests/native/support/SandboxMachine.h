@@ -34,7 +34,8 @@ public:
     void MakeFolders(const std::string& windowsPath);
     void Deny(const std::string& line);  // a line of the sandbox's denial file
 
-    void PlaceTovanel(const std::string& windowsPath);
+    // program: "tovanel", or "tovanel-testkey" for the build that holds the test release key.
+    void PlaceTovanel(const std::string& windowsPath, const std::string& program = "tovanel");
     void PlaceStandin(const std::string& windowsPath);
     // The startup program and the school database: the early launch can happen.
     void PlaceFoundation();

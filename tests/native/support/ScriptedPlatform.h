@@ -22,6 +22,7 @@
 
 #include "native/support/PackageServer.h"
 #include "common/LogSection.h"
+#include "platform/Platform.h"
 
 namespace qlr::testing {
 
@@ -298,6 +299,29 @@ inline std::string CountBytes(std::int32_t count) {
     std::string out;
     PutInt32(out, count);
     return out;
+}
+
+// ---- signatures ------------------------------------------------------------
+
+// A key file of tests/keys: the TEST release key that tovanel-testkey holds
+// ("test-release-private.pem", "test-release-public.pem") or one it does not
+// ("test-other-private.pem").
+inline std::filesystem::path TestKey(const std::string& name) { return std::filesystem::path(QLR_TEST_KEYS_DIR) / name; }
+
+// The package followed by its signature trailer, made here by the trailer's
+// layout: "QLRSIG01", int32 N, name, r||s over everything before it, int32
+// trailer size, "QLRSIG01".
+inline std::string SignedPackage(std::string package, const std::string& name,
+                                 const std::string& privateKey = "test-release-private.pem") {
+    std::string head = "QLRSIG01";
+    PutInt32(head, static_cast<std::int32_t>(name.size()));
+    package += head + name;
+    auto hash = crypto::StartSha256();
+    hash->Update(package.data(), package.size());
+    const crypto::P256Signature signature = crypto::SignP256(FileBytes(TestKey(privateKey)), hash->Finish());
+    package.append(reinterpret_cast<const char*>(signature.data()), signature.size());
+    PutInt32(package, static_cast<std::int32_t>(8 + 4 + name.size() + 64 + 4 + 8));
+    return package + "QLRSIG01";
 }
 
 }  // namespace qlr::testing

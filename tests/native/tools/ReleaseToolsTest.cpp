@@ -10,6 +10,7 @@
 #include "app/main.h"
 #include "platform/sandbox/CurlHttp.h"
 #include "native/support/ScriptedPlatform.h"
+#include "update/Signature.h"
 
 namespace qlr::testing {
 namespace {
@@ -171,6 +172,110 @@ TEST_F(Qlrpak, ExtractNeverWritesOutsideTheFolder) {
     Outcome outcome = Pak("list " + Quoted((dir / "message.pak").string()));
     EXPECT_EQ(outcome.status, 1);
     EXPECT_NE(outcome.output.find("not a package"), std::string::npos) << outcome.output;
+}
+
+// ---- signatures ----------------------------------------------------------------
+
+TEST_F(Qlrpak, SignAndVerifyNameTheKeyAndTheNameAndResigningReplacesTheTrailer) {
+    const std::string mine = Quoted((dir / "mine.pem").string()), minePublic = Quoted((dir / "mine.pub").string());
+    ASSERT_EQ(Pak("keygen " + mine + " " + minePublic).status, 0);
+    EXPECT_EQ(fs::status(dir / "mine.pem").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    const std::string privateKey = FileBytes(dir / "mine.pem");
+    EXPECT_EQ(Pak("keygen " + mine + " " + Quoted((dir / "other.pub").string())).status, 1);  // never replaced
+    EXPECT_EQ(FileBytes(dir / "mine.pem"), privateKey);
+    // Both keys in one file, as during a key rotation.
+    std::ofstream(dir / "keys.pem") << FileBytes(TestKey("test-release-public.pem")) << FileBytes(dir / "mine.pub");
+    const std::string keys = Quoted((dir / "keys.pem").string());
+
+    const std::string package = Quoted((dir / "QLR6-39.pak").string());
+    const fs::path a = Local("a.bin", Incompressible(3000, 23));
+    Outcome created = Pak("create " + package + " --sign " + mine + " " + Quoted("C:\\a.bin=" + a.string()));
+    ASSERT_EQ(created.status, 0) << created.output;
+    Outcome verified = Pak("verify " + package + " --key " + keys);
+    EXPECT_EQ(verified.status, 0) << verified.output;
+    EXPECT_NE(verified.output.find("signature: good, signed as QLR6-39 with key 2 of"), std::string::npos)
+        << verified.output;
+    const auto signedSize = fs::file_size(dir / "QLR6-39.pak");
+
+    Outcome resigned =
+        Pak("sign " + package + " --key " + Quoted(TestKey("test-release-private.pem").string()) + " --name QLR6-20");
+    ASSERT_EQ(resigned.status, 0) << resigned.output;
+    EXPECT_EQ(fs::file_size(dir / "QLR6-39.pak"), signedSize);  // one trailer, not two
+    verified = Pak("verify " + package + " --key " + keys);
+    EXPECT_NE(verified.output.find("signed as QLR6-20 with key 1 of"), std::string::npos) << verified.output;
+    EXPECT_NE(verified.output.find("note: served as QLR6-39.pak it is refused (signed as QLR6-20)"),
+              std::string::npos)
+        << verified.output;
+    verified = Pak("verify " + package);
+    EXPECT_EQ(verified.status, 0);
+    EXPECT_NE(verified.output.find("signed as QLR6-20 (not checked"), std::string::npos) << verified.output;
+
+    // Refusals: another key, damage after signing, no signature.
+    verified = Pak("verify " + package + " --key " + minePublic);
+    EXPECT_EQ(verified.status, 1);
+    EXPECT_NE(verified.output.find("signature: BAD"), std::string::npos) << verified.output;
+    std::string bytes = FileBytes(dir / "QLR6-39.pak");
+    bytes[bytes.size() - 20] ^= 0x40;
+    std::ofstream(dir / "QLR6-39.pak", std::ios::binary | std::ios::trunc) << bytes;
+    EXPECT_EQ(Pak("verify " + package + " --key " + keys).status, 1);
+    ASSERT_EQ(Pak("create " + Pakfile() + " " + Quoted("C:\\a.bin=" + a.string())).status, 0);
+    verified = Pak("verify " + Pakfile() + " --key " + keys);
+    EXPECT_EQ(verified.status, 1);
+    EXPECT_NE(verified.output.find("signature: none (not signed)"), std::string::npos) << verified.output;
+    EXPECT_EQ(Pak("verify " + Pakfile()).status, 0);
+
+    // What can never be unpacked is not signed.
+    std::ofstream(dir / "message.pak", std::ios::binary) << "Not Found";
+    EXPECT_EQ(Pak("sign " + Quoted((dir / "message.pak").string()) + " --key " + mine).status, 1);
+    EXPECT_EQ(FileBytes(dir / "message.pak"), "Not Found");
+    EXPECT_EQ(Pak("sign " + Pakfile() + " --key " + mine + " --name " + Quoted("..\\QLR6-39")).status, 2);
+    EXPECT_EQ(Pak("sign " + Pakfile()).status, 2);
+}
+
+// r || s from the DER signature the openssl command line writes: SEQUENCE { INTEGER r, INTEGER s }.
+std::string RawSignature(const std::string& der) {
+    std::string raw;
+    std::size_t at = 2;
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(der.at(at), 0x02);
+        const auto length = static_cast<unsigned char>(der.at(at + 1));
+        std::string value = der.substr(at + 2, length);
+        while (value.size() > 32 && value[0] == '\0') value.erase(0, 1);
+        raw += std::string(32 - value.size(), '\0') + value;
+        at += 2 + length;
+    }
+    return raw;
+}
+
+// The trailer's layout is all there is: one made with openssl alone is accepted.
+TEST_F(Qlrpak, PackageSignedWithTheOpensslCommandLineIsTrustedByTheProgram) {
+    ASSERT_EQ(Pak("create " + Pakfile() + " " + Quoted("C:\\TSLData\\QLR\\QLR6-39.exe=" +
+                                                     Local("a.bin", Incompressible(2000, 24)).string()))
+                  .status,
+              0);
+    std::string head = "QLRSIG01";
+    PutInt32(head, 7);
+    head += "QLR6-39";
+    const std::string covered = FileBytes(dir / "out.pak") + head;
+    Local("covered", covered);
+    Outcome signature = Shell("openssl dgst -sha256 -sign " + Quoted(TestKey("test-release-private.pem").string()) +
+                              " -out " + Quoted((dir / "sig.der").string()) + " " + Quoted((dir / "covered").string()));
+    ASSERT_EQ(signature.status, 0) << signature.output;
+    std::string package = covered + RawSignature(FileBytes(dir / "sig.der"));
+    PutInt32(package, 8 + 4 + 7 + 64 + 4 + 8);
+    package += "QLRSIG01";
+
+    SandboxMachine machine;
+    machine.Write("C:\\Temp\\QLR\\QLR6-39.pak", package);
+    TForm1 form(machine.platform());
+    form.ReleaseKeys = ParsePublicKeys(FileBytes(TestKey("test-release-public.pem")));
+    EXPECT_TRUE(form.PackageTrusted("C:\\Temp\\QLR\\QLR6-39.pak", "QLR6-39"));
+    EXPECT_TRUE(machine.Exists("C:\\Temp\\QLR\\QLR6-39.pak"));
+    // The same package asked for under another name is refused and deleted.
+    EXPECT_FALSE(form.PackageTrusted("C:\\Temp\\QLR\\QLR6-39.pak", "QLR6-40"));
+    EXPECT_TRUE(form.Memo3.Text().ends_with("\r\nPackage refused: QLR6-39.pak (signed as QLR6-39)")) << form.Memo3.Text();
+    EXPECT_FALSE(machine.Exists("C:\\Temp\\QLR\\QLR6-39.pak"));
 }
 
 // ---- qlr-server --------------------------------------------------------------

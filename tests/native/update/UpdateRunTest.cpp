@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+
 #include "native/support/ScriptedPlatform.h"
 
 namespace qlr::testing {
@@ -135,6 +138,73 @@ TEST_F(UpdateRun, SchoolNameReachesTheServerAsWritten) {
     EXPECT_NE(server.CheckIns().find("\tSchool=A&B School #1\tSMSID=id 7?x=y\tUSER=office"),
               std::string::npos)
         << server.CheckIns();
+}
+
+// ---- a build that holds the test release key ---------------------------------
+
+struct SignedCase {
+    const char* what;
+    std::function<std::string(const std::string& package)> serve;  // what the server hands out as QLR6-39
+    std::string refusal;  // empty: the package is unpacked
+};
+
+TEST_F(UpdateRun, KeyedBuildUnpacksOnlyPackagesSignedUnderTheirOwnName) {
+    const std::string program = FileBytes(BuiltProgram("standin"));
+    const std::string package = PackageBytes({{kNewProgram, program}});
+    auto flipped = [](std::string bytes, std::size_t at) {
+        bytes[at] ^= 0x01;
+        return bytes;
+    };
+    const std::vector<SignedCase> cases = {
+        {"signed", [](const std::string& p) { return SignedPackage(p, "QLR6-39"); }, ""},
+        {"unsigned", [](const std::string& p) { return p; }, "not signed"},
+        {"byte flipped in an entry",
+         [&](const std::string& p) { return flipped(SignedPackage(p, "QLR6-39"), p.size() / 2); }, "bad signature"},
+        {"byte flipped in the signature",
+         [&](const std::string& p) { return flipped(SignedPackage(p, "QLR6-39"), p.size() + 8 + 4 + 7 + 10); },
+         "bad signature"},
+        {"another key", [](const std::string& p) { return SignedPackage(p, "QLR6-39", "test-other-private.pem"); },
+         "bad signature"},
+        {"old release renamed", [](const std::string& p) { return SignedPackage(p, "QLR6-20"); },
+         "signed as QLR6-20"},
+    };
+    for (const SignedCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        SandboxMachine keyed;
+        keyed.PlaceFoundation();
+        keyed.PlaceTovanel(kStartup, "tovanel-testkey");
+        keyed.PlaceStandin("C:\\TSLData\\QLR\\QLR6-38.exe");
+        keyed.PlaceStandin("C:\\TSLData\\QLR\\Shifter.exe");
+        server.Put("QLR6-39.pak", c.serve(package));
+        ASSERT_EQ(keyed.Run(kStartup, {server.Environment()}).exitCode, 0);
+        ASSERT_TRUE(keyed.WaitForLog("Startup"));
+        const std::string log = keyed.Log("Startup");
+        std::vector<std::string> expected = {"Accessing cloud", "Have: 6-38   Available from cloud: 6-39",
+                                             Downloading("QLR6-39"), "Program Loaded, decompressing files"};
+        if (c.refusal.empty()) {
+            expected.insert(expected.end(), {"Decoding 1 files", "File 1: " + std::string(kNewProgram), "... OK"});
+        } else {
+            expected.insert(expected.end(), {"Package refused: QLR6-39.pak (" + c.refusal + ")",
+                                             "... FAILED (Failed to unpack QLR6-39)"});
+        }
+        EXPECT_EQ(CheckSection(log), expected) << log;
+        EXPECT_EQ(keyed.Exists(kNewProgram), c.refusal.empty());
+        EXPECT_EQ(keyed.Exists("C:\\Temp\\QLR\\QLR6-39.pak"), c.refusal.empty());  // a refused one is deleted
+        // The installed version was started all the same.
+        const auto runs = keyed.StandinRuns(2);
+        EXPECT_NE(std::find(runs.begin(), runs.end(),
+                            "C:\\TSLData\\QLR\\QLR6-38.exe | C:\\TSLData\\QLR\\QLR6-38.exe QLR | C:\\TSLData\\QLR"),
+                  runs.end());
+    }
+}
+
+TEST_F(UpdateRun, KeyedBuildStillShowsAServerMessage) {
+    machine.PlaceTovanel(kStartup, "tovanel-testkey");
+    server.Put("QLR6-39.pak", "Package withdrawn, try again later");
+    const std::string log = RunStartup({server.Environment()});
+    EXPECT_EQ(CheckSection(log).back(), "... FAILED (Failed to unpack QLR6-39)") << log;
+    EXPECT_TRUE(log.ends_with("\r\n\r\nPackage withdrawn, try again later")) << log;
+    EXPECT_EQ(log.find("Package refused"), std::string::npos) << log;
 }
 
 }  // namespace

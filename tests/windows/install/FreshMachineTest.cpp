@@ -148,5 +148,34 @@ TEST_F(FreshWindowsMachine, DesktopLinkTargetHandsOverAndTheStartupCopyFindsItsL
               1);
 }
 
+// A build that holds the test release key installs only a foundation signed as "Foundation".
+TEST_F(FreshWindowsMachine, KeyedSetupCopyInstallsASignedFoundationAndRefusesAnUnsignedOne) {
+    const std::string keyed = *ReadBytes(BuildFolder() + "\\Tovanel-testkey.exe");
+    const std::string standin = *ReadBytes(BuildFolder() + "\\standin.exe");
+    const std::string keyedFoundation = FoundationPackageBytes(keyed, standin);
+    for (const bool sign : {true, false}) {
+        SCOPED_TRACE(sign ? "signed" : "unsigned");
+        ResetMachine();
+        PlaceTovanel(kSetupCopy, "Tovanel-testkey.exe");
+        TestHttpServer server({{"/updates/Foundation.pak",
+                                sign ? SignedPackage(keyedFoundation, "Foundation") : keyedFoundation},
+                               {"/updates/QLR6-39.pak", SignedPackage(update, "QLR6-39")},
+                               {"/index.php", list}});
+        ScopedEnvironment base("QLR_UPDATE_BASE_URL", server.BaseUrl().c_str());
+        ASSERT_EQ(RunProgram(kSetupCopy), 0u);
+        ASSERT_TRUE(WaitForAllEnded());
+        const std::string log = ReadBytes("C:\\Temp\\QLR\\InstallLog Setup.txt").value_or("<no log>");
+        EXPECT_EQ(log.find("\r\nProgram Loaded, decompressing file\r\nPackage refused: Foundation.pak (not signed)"
+                           "... FAILED 8\r\n") != std::string::npos,
+                  !sign)
+            << log;
+        EXPECT_EQ(log.find("\r\nLoading blank database...OK\r\n") != std::string::npos, sign) << log;
+        EXPECT_EQ(log.find("\r\nFile 1: C:\\TSLData\\QLR\\QLR6-39.exe... OK\r\n") != std::string::npos, sign)
+            << log;
+        EXPECT_EQ(ReadBytes("C:\\TSLData\\QLR\\Tovanel.exe") == keyed, sign);
+        EXPECT_EQ(PathExists("C:\\Temp\\QLR\\Foundation.pak"), sign);
+    }
+}
+
 }  // namespace
 }  // namespace qlr::testing

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <stdexcept>
 #include <ostream>
 
 namespace qlr::testing {
@@ -132,6 +134,42 @@ std::vector<std::string> CrLfLines(const std::string& text) {
     return lines;
 }
 
+std::string SignedPackage(std::string package, const std::string& name, const RawP256Key& key) {
+    auto putInt32 = [](std::string& out, std::size_t value) {
+        for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+    };
+    package += "QLRSIG01";
+    putInt32(package, name.size());
+    package += name;
+
+    win32::UniqueCngAlgorithm sha, ecdsa;
+    win32::UniqueCngHash hash;
+    win32::UniqueCngKey privateKey;
+    UCHAR digest[32] = {}, signature[64] = {};
+    UCHAR blob[sizeof(BCRYPT_ECCKEY_BLOB) + 96];
+    const BCRYPT_ECCKEY_BLOB header{BCRYPT_ECDSA_PRIVATE_P256_MAGIC, 32};
+    std::memcpy(blob, &header, sizeof header);
+    std::memcpy(blob + sizeof header, key.xy, 64);
+    std::memcpy(blob + sizeof header + 64, key.d, 32);
+    ULONG length = 0;
+    const bool signedOk =
+        ::BCryptOpenAlgorithmProvider(sha.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0) == 0 &&
+        ::BCryptCreateHash(sha.get(), hash.put(), nullptr, 0, nullptr, 0, 0) == 0 &&
+        ::BCryptHashData(hash.get(), reinterpret_cast<PUCHAR>(package.data()), static_cast<ULONG>(package.size()),
+                         0) == 0 &&
+        ::BCryptFinishHash(hash.get(), digest, sizeof digest, 0) == 0 &&
+        ::BCryptOpenAlgorithmProvider(ecdsa.put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0) == 0 &&
+        ::BCryptImportKeyPair(ecdsa.get(), nullptr, BCRYPT_ECCPRIVATE_BLOB, privateKey.put(), blob, sizeof blob,
+                              0) == 0 &&
+        ::BCryptSignHash(privateKey.get(), nullptr, digest, sizeof digest, signature, sizeof signature, &length, 0) ==
+            0 &&
+        length == sizeof signature;
+    if (!signedOk) throw std::runtime_error("cannot sign a test package with CNG");
+    package.append(reinterpret_cast<const char*>(signature), sizeof signature);
+    putInt32(package, 8 + 4 + name.size() + 64 + 4 + 8);
+    return package + "QLRSIG01";
+}
+
 // ---- the machine -----------------------------------------------------------
 
 void WineMachine::SetUp() {
@@ -173,9 +211,9 @@ std::string WineMachine::BuildFolder() {
     return Parent(path);
 }
 
-void WineMachine::PlaceTovanel(const std::string& path) {
+void WineMachine::PlaceTovanel(const std::string& path, const std::string& program) {
     MakeFolders(Parent(path));
-    ASSERT_TRUE(::CopyFileA((BuildFolder() + "\\Tovanel.exe").c_str(), path.c_str(), FALSE)) << path;
+    ASSERT_TRUE(::CopyFileA((BuildFolder() + "\\" + program).c_str(), path.c_str(), FALSE)) << path;
 }
 
 void WineMachine::PlaceStandin(const std::string& path) {

@@ -30,6 +30,7 @@
 
 #include <gtest/gtest.h>
 
+#include "keys/TestKeys.h"
 #include "platform/win32/Handles.h"
 
 namespace qlr::testing {
@@ -70,6 +71,10 @@ bool RunningUnderWine();
 std::string RegistryText(HKEY root, const std::string& key, const std::string& value);
 // Lines of a CR LF text; a lone CR or LF stays inside its line.
 std::vector<std::string> CrLfLines(const std::string& text);
+// The package followed by a signature trailer for name, signed here with the
+// system's CNG: "QLRSIG01", int32 N, name, r||s over everything before it,
+// int32 trailer size, "QLRSIG01".
+std::string SignedPackage(std::string package, const std::string& name, const RawP256Key& key = kTestReleaseKey);
 
 class WineMachine : public ::testing::Test {
 public:
@@ -84,7 +89,8 @@ protected:
     static void ResetMachine();
     // The folder of the test executable, where Tovanel.exe and standin.exe are built.
     static std::string BuildFolder();
-    static void PlaceTovanel(const std::string& path);
+    // program: "Tovanel.exe", or "Tovanel-testkey.exe", the build that holds the test release key.
+    static void PlaceTovanel(const std::string& path, const std::string& program = "Tovanel.exe");
     static void PlaceStandin(const std::string& path);
 
     // Starts path (quoted) with arguments in currentFolder (default: the

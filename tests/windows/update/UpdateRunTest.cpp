@@ -2,6 +2,7 @@
 // scripts/with-server.sh started for this test run (QLR_SERVER_ROOT names
 // its folder, QLR_UPDATE_BASE_URL its address); and WinInet against it.
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "windows/support/WineMachine.h"
@@ -199,6 +200,55 @@ TEST_F(UpdateRun, OptionsHeldOpenByAnotherProgramAreStillRead) {
                                                                "Have: 6-38   Available from cloud: 6-38",
                                                                "Nothing to do"}))
             << holder.what << "\n" << log;
+    }
+}
+
+// ---- a build that holds the test release key ---------------------------------
+
+TEST_F(UpdateRun, KeyedBuildUnpacksOnlyPackagesSignedUnderTheirOwnName) {
+    const std::string program = ReadBytes(BuildFolder() + "\\standin.exe").value();
+    const std::string package = PackageBytes({{kNewProgram, program}});
+    auto flipped = [](std::string bytes, std::size_t at) {
+        bytes[at] ^= 0x01;
+        return bytes;
+    };
+    struct Case {
+        const char* what;
+        std::string served;
+        std::string refusal;  // empty: unpacked
+    };
+    const Case cases[] = {
+        {"signed", SignedPackage(package, "QLR6-39"), ""},
+        {"unsigned", package, "not signed"},
+        {"byte flipped in an entry", flipped(SignedPackage(package, "QLR6-39"), package.size() / 2), "bad signature"},
+        {"byte flipped in the signature", flipped(SignedPackage(package, "QLR6-39"), package.size() + 8 + 4 + 7 + 10),
+         "bad signature"},
+        {"another key", SignedPackage(package, "QLR6-39", kTestOtherKey), "bad signature"},
+        {"old release renamed", SignedPackage(package, "QLR6-20"), "signed as QLR6-20"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        RemoveTree("C:\\Temp");
+        RemoveTree(kNewProgram);
+        RemoveTree(kRunsFile);
+        PlaceTovanel(kStartup, "Tovanel-testkey.exe");
+        Publish("QLR6-39.pak", c.served);
+        const std::string log = RunStartup();
+        std::vector<std::string> expected = {"Accessing cloud", "Have: 6-38   Available from cloud: 6-39",
+                                             Downloading("QLR6-39"), "Program Loaded, decompressing files"};
+        if (c.refusal.empty())
+            expected.insert(expected.end(), {"Decoding 1 files", "File 1: " + kNewProgram, "... OK"});
+        else
+            expected.insert(expected.end(), {"Package refused: QLR6-39.pak (" + c.refusal + ")",
+                                             "... FAILED (Failed to unpack QLR6-39)"});
+        EXPECT_EQ(CheckSection(log), expected) << log;
+        EXPECT_EQ(PathExists(kNewProgram), c.refusal.empty());
+        EXPECT_EQ(PathExists("C:\\Temp\\QLR\\QLR6-39.pak"), c.refusal.empty());
+        const auto runs = WaitForRuns(2);
+        EXPECT_NE(std::find(runs.begin(), runs.end(),
+                            StandinRun{std::string(kDataFolder) + "\\QLR6-38.exe",
+                                       std::string(kDataFolder) + "\\QLR6-38.exe QLR", kDataFolder}),
+                  runs.end());
     }
 }
 

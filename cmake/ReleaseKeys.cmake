@@ -1,0 +1,31 @@
+# qlr_release_keys_source(PEM_FILE OUTPUT): writes OUTPUT, a source file that
+# compiles the public keys of PEM_FILE into an executable (none when PEM_FILE
+# is empty). Each key must be "-----BEGIN PUBLIC KEY-----" text of an
+# uncompressed P-256 key, as `openssl ec -pubout` writes it.
+function(qlr_release_keys_source pem_file output)
+  set(QLR_KEYS_PEM "")
+  if(pem_file)
+    if(NOT EXISTS "${pem_file}")
+      message(FATAL_ERROR "Release keys file not found: ${pem_file}")
+    endif()
+    file(READ "${pem_file}" text)
+    string(REGEX MATCHALL "-----BEGIN PUBLIC KEY-----[A-Za-z0-9+/= \t\r\n]*-----END PUBLIC KEY-----" blocks "${text}")
+    list(LENGTH blocks count)
+    if(count EQUAL 0)
+      message(FATAL_ERROR "${pem_file} holds no -----BEGIN PUBLIC KEY----- block")
+    endif()
+    set(index 0)
+    foreach(block IN LISTS blocks)
+      math(EXPR index "${index} + 1")
+      string(REGEX REPLACE "-----[A-Z ]+-----|[ \t\r\n]" "" body "${block}")
+      # Base64 of the fixed P-256 key header and the uncompressed point's 04.
+      string(LENGTH "${body}" length)
+      if(NOT body MATCHES "^MFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAE" OR NOT length EQUAL 124)
+        message(FATAL_ERROR "Key ${index} of ${pem_file} is not an uncompressed P-256 (prime256v1) public key")
+      endif()
+      string(APPEND QLR_KEYS_PEM "${block}\n")
+    endforeach()
+    set_property(DIRECTORY "${CMAKE_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${pem_file}")
+  endif()
+  configure_file("${CMAKE_SOURCE_DIR}/cmake/ReleaseKeys.cpp.in" "${output}" @ONLY)
+endfunction()
