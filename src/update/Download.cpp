@@ -25,6 +25,7 @@ void TForm1::DownloadFile(const std::string& url, const std::string& localPath) 
     auto file = platform_.CreateNewFile(localPath);
     if (!file) return;
 
+    const RepaintPacer paced(platform_, {&Edit5, &Edit7, &Edit8});
     std::int64_t total = 0;
     bool failed = false;
     char buffer[kReadSize];

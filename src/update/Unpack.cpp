@@ -65,6 +65,7 @@ bool TForm1::UnpackPackage(const std::string& packagePath) {
         return false;
     }
     AddLogLine("Decoding " + std::to_string(count) + " files");
+    const RepaintPacer paced(platform_, {&Edit9, &Edit10, &Edit11});
     for (std::int32_t i = 1; i <= count; ++i) {
         try {
             const std::int64_t percentage = Percentage(i, ExpectedFiles);
