@@ -16,7 +16,14 @@ int RunTovanel(qlr::Platform& platform) {
 }  // namespace
 
 #ifdef _WIN32
+#include <cstdlib>
+
 #include "platform/win32/Win32Platform.h"
+// A GUI program has no console to name an uncaught exception on; without the
+// default verbose handler the demangler and printf stay out of Tovanel.exe.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { std::abort(); }
+}  // namespace __gnu_cxx
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return qlr::win32::Win32Main(RunTovanel); }
 #else
 #include "platform/sandbox/SandboxPlatform.h"

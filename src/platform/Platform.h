@@ -224,6 +224,8 @@ public:
     virtual std::string CommandLine() = 0;  // as GetCommandLineA gives it
     // Short date, a blank, long time; the time left out at exactly midnight.
     virtual std::string LocalDateTimeText() = 0;
+    // Milliseconds from an arbitrary start; never goes back.
+    virtual std::uint64_t TickMs() = 0;
 
     // Registry, 32-bit view, full access. nullptr when the key cannot be opened.
     virtual std::unique_ptr<RegistryKey> OpenRegistryKey(RegistryRoot root, const std::string& path,

@@ -1,10 +1,45 @@
 #include "ui/Controls.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "base/Text.h"
 
 namespace qlr {
+
+void TControl::Repaint() {
+    if (pacer_)
+        pacer_->Request(*this);
+    else
+        PaintNow();
+}
+
+RepaintPacer::RepaintPacer(Platform& platform, std::initializer_list<TControl*> controls)
+    : platform_(platform), controls_(controls) {
+    for (TControl* control : controls_) control->pacer_ = this;
+}
+
+RepaintPacer::~RepaintPacer() {
+    for (TControl* control : controls_) control->pacer_ = nullptr;
+    try {
+        Round();
+    } catch (...) {
+        // Only a display; the next repaint shows the state.
+    }
+}
+
+void RepaintPacer::Request(TControl& control) {
+    if (std::find(owed_.begin(), owed_.end(), &control) == owed_.end()) owed_.push_back(&control);
+    const std::uint64_t now = platform_.TickMs();
+    if (lastRound_ && now - *lastRound_ < IntervalMs) return;
+    lastRound_ = now;
+    Round();
+}
+
+void RepaintPacer::Round() {
+    for (TControl* control : controls_) control->Push();
+    for (TControl* control : std::exchange(owed_, {})) control->PaintNow();
+}
 
 void TFileListBox::SetDirectory(const std::string& folder) {
     if (!platform_.SetCurrentFolder(folder)) throw RunError("Cannot change directory to " + folder);

@@ -2,14 +2,19 @@
 // Controls keep their state in C++ and push it to a native peer when the
 // platform gave them one (Windows); headless they are plain state.
 
+#include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/Platform.h"
 
 namespace qlr {
+
+class RepaintPacer;
 
 class TControl {
 public:
@@ -20,15 +25,51 @@ public:
 
     const std::string Name;
     const Bounds& GetBounds() const { return bounds_; }
-    void AttachPeer(std::unique_ptr<NativeControl> peer) { peer_ = std::move(peer); }
+    // The peer is made showing the control's state as it is now.
+    void AttachPeer(std::unique_ptr<NativeControl> peer) {
+        peer_ = std::move(peer);
+        stale_ = false;
+    }
     NativeControl* Peer() const { return peer_.get(); }
-    void Repaint() {
+    // Paints at once, or at its pacer's next round while one holds the control.
+    void Repaint();
+
+protected:
+    friend class RepaintPacer;
+    // Hands the peer what it does not show yet.
+    virtual void Push() {}
+    void PaintNow() {
         if (peer_) peer_->Repaint();
     }
 
-protected:
     Bounds bounds_;
     std::unique_ptr<NativeControl> peer_;
+    bool stale_ = false;  // the peer shows an older state
+    RepaintPacer* pacer_ = nullptr;
+};
+
+// Holds back the synchronous repaints of a busy loop (a download, an unpack):
+// while it lives, the controls it was given reach their native windows at
+// most once per interval, and in their final state when it ends. The
+// controls themselves always hold their newest state.
+class RepaintPacer {
+public:
+    static constexpr std::uint64_t IntervalMs = 34;  // about 30 rounds a second at most
+
+    RepaintPacer(Platform& platform, std::initializer_list<TControl*> controls);
+    ~RepaintPacer();
+    RepaintPacer(const RepaintPacer&) = delete;
+    RepaintPacer& operator=(const RepaintPacer&) = delete;
+
+    void Request(TControl& control);
+
+private:
+    void Round();
+
+    Platform& platform_;
+    std::vector<TControl*> controls_;
+    std::vector<TControl*> owed_;  // asked for a paint since the last round
+    std::optional<std::uint64_t> lastRound_;
 };
 
 class TLabel : public TControl {
@@ -44,13 +85,21 @@ public:
     TEdit(std::string name, Bounds bounds, std::string text)
         : TControl(std::move(name), bounds), text_(std::move(text)) {}
     const std::string& Text() const { return text_; }
+    // The native window hears only of a change, and while paced only at a round.
     void SetText(std::string text) {
-        text_ = std::move(text);
-        if (peer_) peer_->SetText(text_);
+        if (text != text_) {
+            text_ = std::move(text);
+            stale_ = true;
+        }
+        if (!pacer_) Push();
     }
     void Clear() { SetText(std::string()); }
 
 protected:
+    void Push() override {
+        if (peer_ && stale_) peer_->SetText(text_);
+        stale_ = false;
+    }
     std::string text_;
 };
 

@@ -27,6 +27,7 @@ void TForm1::DownloadFile(const std::string& url, const std::string& localPath) 
     if (!file) return;
     BufferedWriter out(*file);
 
+    const RepaintPacer paced(platform_, {&Edit5, &Edit7, &Edit8});
     std::int64_t total = 0;
     bool failed = false;
     char buffer[kReadSize];

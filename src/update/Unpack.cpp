@@ -129,6 +129,7 @@ bool TForm1::UnpackPackage(const std::string& packagePath) {
     }
     AddLogLine("Decoding " + std::to_string(count) + " files");
     Staging staging(platform_, CompletionMarker(packagePath));
+    const RepaintPacer paced(platform_, {&Edit9, &Edit10, &Edit11});
     for (std::int32_t i = 1; i <= count; ++i) {
         try {
             const std::int64_t percentage = Percentage(i, ExpectedFiles);

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <ctime>
@@ -325,6 +326,11 @@ public:
         else
             std::strftime(text, sizeof text, "%d/%m/%Y %H:%M:%S", &local);
         return text;
+    }
+
+    std::uint64_t TickMs() override {
+        using namespace std::chrono;
+        return static_cast<std::uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
     }
 
     // ---- registry, HTTP, shell links -----------------------------------

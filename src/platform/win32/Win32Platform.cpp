@@ -81,6 +81,8 @@ public:
         return FormatLocal(now, !midnight);
     }
 
+    std::uint64_t TickMs() override { return ::GetTickCount64(); }
+
     std::unique_ptr<RegistryKey> OpenRegistryKey(RegistryRoot root, const std::string& path,
                                                  bool create) override {
         return OpenKey(root, path, create);

@@ -140,6 +140,9 @@ public:
     std::string OwnPath() override { return real_.OwnPath(); }
     std::string CommandLine() override { return real_.CommandLine(); }
     std::string LocalDateTimeText() override { return real_.LocalDateTimeText(); }
+    // Simulated time: every read of a response takes msPerRead.
+    std::uint64_t msPerRead = 0;
+    std::uint64_t TickMs() override { return requested.size() * msPerRead; }
     std::unique_ptr<RegistryKey> OpenRegistryKey(RegistryRoot r, const std::string& p, bool c) override {
         return real_.OpenRegistryKey(r, p, c);
     }

@@ -101,6 +101,64 @@ TEST_F(Download, StartedApplicationLeavesTheGaugeAlone) {
     EXPECT_TRUE(Log().empty());
 }
 
+// Stands in for a native window: what it was told, and when it painted what.
+class RecordingPeer final : public NativeControl {
+public:
+    explicit RecordingPeer(Platform& clock) : clock_(clock) {}
+    void SetText(const std::string& text) override { texts.push_back(text); }
+    void SetBounds(const Bounds&) override {}
+    void Repaint() override { paints.push_back({clock_.TickMs(), texts.empty() ? "" : texts.back()}); }
+
+    struct Paint {
+        std::uint64_t ms;
+        std::string shown;
+    };
+    std::vector<std::string> texts;
+    std::vector<Paint> paints;
+
+private:
+    Platform& clock_;
+};
+
+TEST_F(Download, DisplaysPaintAboutThirtyTimesASecondEndingInTheFinalStateWhileTheGaugePaintsEachStep) {
+    auto attach = [&](auto& control) {
+        auto peer = std::make_unique<RecordingPeer>(http);
+        RecordingPeer* seen = peer.get();
+        control.AttachPeer(std::move(peer));
+        return seen;
+    };
+    RecordingPeer* count = attach(form.Edit5);
+    RecordingPeer* expected = attach(form.Edit7);
+    RecordingPeer* percentage = attach(form.Edit8);
+    RecordingPeer* gauge = attach(form.f_progress->Gauge1);
+    form.Edit7.SetText("10000000");  // the window hears of it once
+    http.msPerRead = 1;
+    http.replies[kUrl].body = std::string(3000000, 'z');
+    EXPECT_EQ(Failure(), "");
+    const std::size_t reads = http.requested.size();
+    ASSERT_GT(reads, 2900u);  // about three simulated seconds
+
+    EXPECT_EQ(expected->texts, std::vector<std::string>{"10000000"});
+    for (RecordingPeer* edit : {count, expected, percentage}) {
+        const auto& paints = edit->paints;
+        ASSERT_FALSE(paints.empty());
+        // The last paint may follow a round at once; before it, at most 30 in any second.
+        for (std::size_t i = 0; i + 31 < paints.size(); ++i)
+            EXPECT_GE(paints[i + 30].ms - paints[i].ms, 1000u) << "paint " << i;
+        EXPECT_GE(paints.size(), 80u);  // the user still sees the count move
+        for (std::size_t i = 1; i < edit->texts.size(); ++i) EXPECT_NE(edit->texts[i], edit->texts[i - 1]);
+    }
+    EXPECT_EQ(count->paints.back().shown, "3000000");
+    EXPECT_EQ(expected->paints.back().shown, "10000000");
+    EXPECT_EQ(percentage->paints.back().shown, "30");
+    EXPECT_EQ(form.Edit5.Text(), "3000000");
+
+    std::vector<std::string> steps;
+    for (int i = 1; i <= 30; ++i) steps.push_back(std::to_string(i) + "%");
+    EXPECT_EQ(gauge->texts, steps);
+    EXPECT_EQ(gauge->paints.size(), reads);
+}
+
 TEST_F(Download, AddressThatCannotBeUsedLeavesTheLocalFile) {
     machine.Write(kLocal, "from an earlier run");
     EXPECT_EQ(Failure(), std::string("Cannot open URL: ") + kUrl);
