@@ -16,7 +16,7 @@ stop() {
   local dir=$1 pid
   [ -f "$dir/nginx.pid" ] || return 0
   pid=$(cat "$dir/nginx.pid")
-  kill -QUIT "$pid" 2>/dev/null || return 0
+  kill -TERM "$pid" 2>/dev/null || return 0
   for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || return 0; sleep 0.1; done
   kill -KILL "$pid" 2>/dev/null || true
 }
