@@ -14,6 +14,11 @@
 #   5. The shortcut once more: 6-39 starts, nothing to do.
 # Then it prints the saved logs, the check-ins the server saw and the
 # programs that were started (every outside program is a `standin`).
+#
+# With QLR_DEMO_NGINX=1 (scripts/demo-nginx.sh) nginx serves instead, with
+# deploy/nginx/qlr.conf, and 6-39 is a staged rollout: published at 0% first
+# (the school stays on 6-38), then raised to 100%. It ends with the check-in
+# report of both stories.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -63,6 +68,11 @@ publish() {
 # start_server SERVERDIR: prints the base address
 start_server() {
   local server=$1
+  if [ -n "${QLR_DEMO_NGINX:-}" ]; then
+    "$native/qlr-server" publish "$server" >/dev/null
+    scripts/nginx-local.sh start "$server/nginx" "$server"
+    return
+  fi
   "$native/qlr-server" --root "$server" --port 0 >"$server/server.out" 2>&1 &
   echo $! >"$server/server.pid"
   for _ in $(seq 100); do
@@ -74,6 +84,13 @@ start_server() {
   done
   echo "qlr-server did not start" >&2; exit 1
 }
+# stage SERVERDIR PERCENT: QLR6-39 offered to that share of schools (nginx story)
+stage() {
+  printf 'QLR6-39 %s\n' "$2" >"$1/rollout.txt"
+  say "Staged rollout: $(cat "$1/rollout.txt")% (qlr-server publish)"
+  "$native/qlr-server" publish "$1"
+}
+checkins() { if [ -n "${QLR_DEMO_NGINX:-}" ]; then echo "$1/nginx/checkins.log"; else echo "$1/checkins.log"; fi; }
 # wait_newer FILE MARKER: the handed-over copy runs on its own; wait for its log
 wait_newer() {
   for _ in $(seq 300); do
@@ -83,7 +100,12 @@ wait_newer() {
   echo "no fresh $1" >&2
 }
 servers=()
-cleanup() { for s in "${servers[@]}"; do kill "$(cat "$s/server.pid")" 2>/dev/null || true; done; }
+cleanup() {
+  for s in "${servers[@]}"; do
+    if [ -n "${QLR_DEMO_NGINX:-}" ]; then scripts/nginx-local.sh stop "$s/nginx"
+    else kill "$(cat "$s/server.pid")" 2>/dev/null || true; fi
+  done
+}
 trap cleanup EXIT
 
 report() {  # DRIVE_C SERVERDIR
@@ -91,7 +113,7 @@ report() {  # DRIVE_C SERVERDIR
   say "Saved run logs"
   for role in Setup Bootstrap Startup; do show "$c/Temp/QLR/InstallLog $role.txt"; done
   say "Check-ins the update server saw"
-  cat "$server/checkins.log"
+  cat "$(checkins "$server")"
   say "Programs that were started (own path | command line | current folder)"
   tr -d '\r' <"$c/standin-runs.txt"
   say "Shortcuts"
@@ -115,10 +137,13 @@ sandbox_demo() {
   say "Sandbox: setup copy C:\\Downloads\\QLR SETUP\\Tovanel.exe"
   "$c/Downloads/QLR SETUP/Tovanel.exe"
   publish "$server" "$native/tovanel" "$native/standin" QLR6-39
+  local starts=(1 2)
+  if [ -n "${QLR_DEMO_NGINX:-}" ]; then stage "$server" 0; starts=(0 1 2); fi
   local target
   target=$(lnkinfo "$c/users/pupil-office/Desktop/Tovanel.lnk" | sed -n 's/^[[:space:]]*Local path[[:space:]]*: //p')
-  say "Sandbox: the desktop shortcut starts $target (twice)"
-  for _ in 1 2; do
+  say "Sandbox: the desktop shortcut starts $target (${#starts[@]} times)"
+  for n in "${starts[@]}"; do
+    [ "$n" != 1 ] || [ -z "${QLR_DEMO_NGINX:-}" ] || stage "$server" 100
     touch "$demo/marker"; sleep 1
     "$c/Program Files/Tessaly/Quillory/Tovanel.exe"
     wait_newer "$c/Temp/QLR/InstallLog Startup.txt" "$demo/marker"
@@ -142,11 +167,23 @@ wine_demo() {
   say "Wine: setup copy C:\\Downloads\\QLR SETUP\\Tovanel.exe"
   scripts/wine-run.sh 'C:\Downloads\QLR SETUP\Tovanel.exe'; wineserver -w
   publish "$server" "$windows/Tovanel.exe" "$windows/standin.exe" QLR6-39
-  say "Wine: the desktop shortcut starts C:\\Program Files\\Tessaly\\Quillory\\Tovanel.exe (twice)"
-  for _ in 1 2; do scripts/wine-run.sh 'C:\Program Files\Tessaly\Quillory\Tovanel.exe'; wineserver -w; done
+  local starts=(1 2)
+  if [ -n "${QLR_DEMO_NGINX:-}" ]; then stage "$server" 0; starts=(0 1 2); fi
+  say "Wine: the desktop shortcut starts C:\\Program Files\\Tessaly\\Quillory\\Tovanel.exe (${#starts[@]} times)"
+  for n in "${starts[@]}"; do
+    [ "$n" != 1 ] || [ -z "${QLR_DEMO_NGINX:-}" ] || stage "$server" 100
+    scripts/wine-run.sh 'C:\Program Files\Tessaly\Quillory\Tovanel.exe'; wineserver -w
+  done
   report "$c" "$server"
 }
 
 start=$SECONDS; sandbox_demo; sandbox_time=$((SECONDS - start))
 start=$SECONDS; wine_demo; wine_time=$((SECONDS - start))
 say "Done: sandbox story ${sandbox_time} s, Wine story ${wine_time} s (with the new prefix)"
+if [ -n "${QLR_DEMO_NGINX:-}" ]; then
+  "$native/qlr-server" report --days 7 --output "$demo/report.html" \
+    "$demo/server-native/nginx/checkins.log" "$demo/server-windows/nginx/checkins.log"
+  say "Check-in report: $demo/report.html"
+  sed -n 's/.*<tr><th>\([^<]*\)<\/th><td class="n" id="total-[a-z]*">\([0-9]*\)<.*/  \1: \2/p' "$demo/report.html"
+  if [ -n "${QLR_DEMO_OPEN:-}" ] && command -v xdg-open >/dev/null; then xdg-open "$demo/report.html"; fi
+fi

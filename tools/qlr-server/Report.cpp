@@ -195,10 +195,10 @@ std::string Report::Html() const {
         std::map<int, std::size_t> perDay;
         for (const auto& [day, schools] : seen_) perDay[day] = schools.size();
         html += "<h2>Schools seen per day</h2>\n" + Chart(perDay, chartFirst, last, false, "Schools seen per day") +
-                "\n<table id=\"seen\"><tr><th>Day</th><th>Schools</th></tr>\n";
+                "\n<details><summary>By day</summary><table id=\"seen\"><tr><th>Day</th><th>Schools</th></tr>\n";
         for (const auto& [day, count] : perDay)
             html += "<tr><td>" + DayText(day) + "</td><td class=\"n\">" + std::to_string(count) + "</td></tr>\n";
-        html += "</table>\n";
+        html += "</table></details>\n";
     }
 
     html += "<h2>Schools that downloaded each package</h2>\n";
@@ -214,10 +214,10 @@ std::string Report::Html() const {
         html += "<h3 id=\"" + id + "\">" + Escaped(package) + ": <span class=\"schools\">" +
                 std::to_string(all.size()) + "</span> schools</h3>\n" +
                 Chart(perDay, chartFirst, last, true, package + ": schools per day, and in all") +
-                "\n<table class=\"package\"><tr><th>Day</th><th>Schools</th></tr>\n";
+                "\n<p>Bars: schools that downloaded it that day. Line: schools that have it.</p>\n<details><summary>By day</summary><table class=\"package\"><tr><th>Day</th><th>Schools</th></tr>\n";
         for (const auto& [day, count] : perDay)
             html += "<tr><td>" + DayText(day) + "</td><td class=\"n\">" + std::to_string(count) + "</td></tr>\n";
-        html += "</table>\n";
+        html += "</table></details>\n";
     }
 
     std::vector<const School*> quiet;
