@@ -273,10 +273,12 @@ TEST(QlrServer, SlowClientsNeitherDelayAListNorStayForever) {
     EXPECT_EQ(dropped, 50);
 }
 
-TEST(QlrServer, StopsCleanlyOnSignals) {
+TEST(QlrServer, StopsCleanlyOnSignalsWithEveryCheckInLogged) {
     for (int signal : {SIGINT, SIGTERM}) {
-        const fs::path output = fs::temp_directory_path() / ("qlr-server-stop-" + std::to_string(getpid()));
-        const std::string root = fs::temp_directory_path().string();
+        std::string pattern = (fs::temp_directory_path() / "qlr-server-stop-XXXXXX").string();
+        ASSERT_TRUE(mkdtemp(pattern.data()));
+        const fs::path output = fs::path(pattern) / "output.txt";
+        const std::string root = pattern;
         const std::string program = BuiltProgram("qlr-server").string();
         char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("--root"),
                         const_cast<char*>(root.c_str()), nullptr};
@@ -289,6 +291,10 @@ TEST(QlrServer, StopsCleanlyOnSignals) {
         for (int i = 0;
              i < 500 && FileBytes(output).find("listening on http://127.0.0.1:") == std::string::npos; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const std::string out = FileBytes(output);
+        const auto url = out.find("http://");
+        ASSERT_NE(url, std::string::npos) << out;
+        Get(out.substr(url, out.find('\n', url) - url) + "index.php?School=last&SMSID=x&USER=a");
         kill(pid, signal);
         int status = 0;
         bool ended = false;
@@ -300,7 +306,8 @@ TEST(QlrServer, StopsCleanlyOnSignals) {
             ADD_FAILURE() << "did not stop on signal " << signal;
         }
         EXPECT_EQ(WEXITSTATUS(status), 0);
-        fs::remove(output);
+        EXPECT_NE(FileBytes(fs::path(root) / "checkins.log").find("\tSchool=last\t"), std::string::npos);
+        fs::remove_all(root);
     }
     EXPECT_EQ(Shell(Quoted(BuiltProgram("qlr-server").string()) + " --help").status, 0);
     EXPECT_EQ(Shell(Quoted(BuiltProgram("qlr-server").string()) + " --port 80").status, 2);  // no --root
