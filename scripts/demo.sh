@@ -19,6 +19,11 @@
 #   5. The shortcut once more: 6-39 starts, nothing to do.
 # Then it prints the saved logs, the check-ins the server saw and the
 # programs that were started (every outside program is a `standin`).
+#
+# With QLR_DEMO_NGINX=1 (scripts/demo-nginx.sh) nginx serves instead, with
+# deploy/nginx/qlr.conf, and the signed 6-39 is a staged rollout: published at
+# 0% first (the school stays on 6-38), then raised to 100%. It ends with the check-in
+# report of both stories.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -73,6 +78,11 @@ publish() {
 # start_server SERVERDIR: prints the base address
 start_server() {
   local server=$1
+  if [ -n "${QLR_DEMO_NGINX:-}" ]; then
+    "$native/qlr-server" publish "$server" >/dev/null
+    scripts/nginx-local.sh start "$server/nginx" "$server"
+    return
+  fi
   "$native/qlr-server" --root "$server" --port 0 >"$server/server.out" 2>&1 &
   echo $! >"$server/server.pid"
   for _ in $(seq 100); do
@@ -84,6 +94,13 @@ start_server() {
   done
   echo "qlr-server did not start" >&2; exit 1
 }
+# stage SERVERDIR PERCENT: QLR6-39 offered to that share of schools (nginx story)
+stage() {
+  printf 'QLR6-39 %s\n' "$2" >"$1/rollout.txt"
+  say "Staged rollout: $(cat "$1/rollout.txt")% (qlr-server publish)"
+  "$native/qlr-server" publish "$1"
+}
+checkins() { if [ -n "${QLR_DEMO_NGINX:-}" ]; then echo "$1/nginx/checkins.log"; else echo "$1/checkins.log"; fi; }
 # wait_newer FILE MARKER: the handed-over copy runs on its own; wait for its log
 wait_newer() {
   for _ in $(seq 300); do
@@ -97,7 +114,12 @@ refused() {
   tr -d '\r' <"$1/Temp/QLR/InstallLog Startup.txt" | grep -E '^(Have: |Package refused|Decoding|Nothing to do)' || true
 }
 servers=()
-cleanup() { for s in "${servers[@]}"; do kill "$(cat "$s/server.pid")" 2>/dev/null || true; done; }
+cleanup() {
+  for s in "${servers[@]}"; do
+    if [ -n "${QLR_DEMO_NGINX:-}" ]; then scripts/nginx-local.sh stop "$s/nginx"
+    else kill "$(cat "$s/server.pid")" 2>/dev/null || true; fi
+  done
+}
 trap cleanup EXIT
 
 report() {  # DRIVE_C SERVERDIR
@@ -105,7 +127,7 @@ report() {  # DRIVE_C SERVERDIR
   say "Saved run logs"
   for role in Setup Bootstrap Startup; do show "$c/Temp/QLR/InstallLog $role.txt"; done
   say "Check-ins the update server saw"
-  cat "$server/checkins.log"
+  cat "$(checkins "$server")"
   say "Programs that were started (own path | command line | current folder)"
   tr -d '\r' <"$c/standin-runs.txt"
   say "Shortcuts"
@@ -122,8 +144,15 @@ shortcut_steps() {
   for step in unsigned signed again; do
     case $step in
       unsigned) QLR_DEMO_UNSIGNED=1 publish "$server" "$program" "$standin" QLR6-39
+                [ -z "${QLR_DEMO_NGINX:-}" ] || "$native/qlr-server" publish "$server" >/dev/null
                 say "$label: an UNSIGNED QLR6-39.pak on the server; the desktop shortcut" ;;
       signed) publish "$server" "$program" "$standin" QLR6-39
+              if [ -n "${QLR_DEMO_NGINX:-}" ]; then
+                stage "$server" 0
+                say "$label: the signed QLR6-39.pak held back from every school; the shortcut again"
+                "$@"; refused "$c"
+                stage "$server" 100
+              fi
               say "$label: the signed QLR6-39.pak published; the shortcut again" ;;
       again) say "$label: the shortcut once more" ;;
     esac
@@ -181,3 +210,10 @@ wine_demo() {
 start=$SECONDS; sandbox_demo; sandbox_time=$((SECONDS - start))
 start=$SECONDS; wine_demo; wine_time=$((SECONDS - start))
 say "Done: sandbox story ${sandbox_time} s, Wine story ${wine_time} s (with the new prefix)"
+if [ -n "${QLR_DEMO_NGINX:-}" ]; then
+  "$native/qlr-server" report --days 7 --output "$demo/report.html" \
+    "$demo/server-native/nginx/checkins.log" "$demo/server-windows/nginx/checkins.log"
+  say "Check-in report: $demo/report.html"
+  sed -n 's/.*<tr><th>\([^<]*\)<\/th><td class="n" id="total-[a-z]*">\([0-9]*\)<.*/  \1: \2/p' "$demo/report.html"
+  if [ -n "${QLR_DEMO_OPEN:-}" ] && command -v xdg-open >/dev/null; then xdg-open "$demo/report.html"; fi
+fi

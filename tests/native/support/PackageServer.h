@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -37,10 +38,13 @@ inline std::string FileBytes(const std::filesystem::path& path) {
 // qlr-server on a free loopback port over a folder of its own; stopped on destruction.
 class PackageServer {
 public:
-    PackageServer() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "qlr-served-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a server folder");
-        folder_ = pattern;
+    // Serves a fresh folder of its own, or `folder` as it stands (left in place).
+    explicit PackageServer(std::filesystem::path folder = {}) : folder_(std::move(folder)), owned_(folder_.empty()) {
+        if (owned_) {
+            std::string pattern = (std::filesystem::temp_directory_path() / "qlr-served-XXXXXX").string();
+            if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a server folder");
+            folder_ = pattern;
+        }
         std::filesystem::create_directories(folder_ / "updates");
         Start();
     }
@@ -51,7 +55,7 @@ public:
             waitpid(pid_, &status, 0);
         }
         std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
+        if (owned_) std::filesystem::remove_all(folder_, ignored);
     }
     PackageServer(const PackageServer&) = delete;
     PackageServer& operator=(const PackageServer&) = delete;
@@ -63,11 +67,20 @@ public:
     void Remove(const std::string& name) { std::filesystem::remove(folder_ / "updates" / name); }
     const std::string& BaseUrl() const { return baseUrl_; }
     std::string Environment() const { return "QLR_UPDATE_BASE_URL=" + baseUrl_; }
-    // The check-ins the server saw.
-    std::string CheckIns() const {
-        std::error_code ec;
-        return std::filesystem::exists(folder_ / "checkins.log", ec) ? FileBytes(folder_ / "checkins.log")
-                                                                     : "";
+    const std::filesystem::path& Folder() const { return folder_; }
+    // The check-ins the server saw; it writes them in batches, so this waits
+    // (up to 5 s) until the log holds at least `lines` lines.
+    std::string CheckIns(std::size_t lines = 1) const {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        for (;;) {
+            std::error_code ec;
+            std::string text =
+                std::filesystem::exists(folder_ / "checkins.log", ec) ? FileBytes(folder_ / "checkins.log") : "";
+            if (static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) >= lines ||
+                std::chrono::steady_clock::now() > deadline)
+                return text;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
     }
 
 private:
@@ -104,6 +117,7 @@ private:
     }
 
     std::filesystem::path folder_;
+    bool owned_ = true;
     pid_t pid_ = -1;
     std::string baseUrl_;
 };

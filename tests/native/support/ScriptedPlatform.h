@@ -4,6 +4,7 @@
 // the bytes it is given, and small package builders.
 
 #include <arpa/inet.h>
+#include <sys/wait.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -23,6 +24,7 @@
 #include "native/support/PackageServer.h"
 #include "common/LogSection.h"
 #include "platform/Platform.h"
+#include "platform/sandbox/CurlHttp.h"
 
 namespace qlr::testing {
 
@@ -269,6 +271,84 @@ private:
 inline std::string RequestPath(const std::string& head) {
     auto start = head.find(' ') + 1;
     return head.substr(start, head.find(' ', start) - start);
+}
+
+// ---- commands, plain GETs, and nginx ---------------------------------------
+
+struct Outcome {
+    int status = -1;
+    std::string output;
+};
+
+// Runs a shell command line; its standard output and error together.
+inline Outcome Shell(const std::string& command) {
+    Outcome outcome;
+    std::FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (!pipe) return outcome;
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) outcome.output.append(buffer, n);
+    int status = pclose(pipe);
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return outcome;
+}
+
+inline std::string Quoted(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+inline std::string Get(const std::string& url) {
+    auto response = sandbox::OpenCurlSession("QLR")->OpenUrl(url);
+    if (!response) return "<cannot open>";
+    std::string body;
+    char buffer[8192];
+    for (HttpRead read; (read = response->Read(buffer, sizeof buffer)).count > 0;)
+        body.append(buffer, read.count);
+    return body;
+}
+
+// nginx with the shipped deploy/nginx/qlr.conf over a folder, as an ordinary
+// process on a free loopback port (scripts/nginx-local.sh); HTTPS with a
+// certificate and key.
+class NginxServer {
+public:
+    explicit NginxServer(const std::filesystem::path& root, const std::string& cert = "",
+                         const std::string& key = "") {
+        std::string pattern = (std::filesystem::temp_directory_path() / "qlr-nginx-XXXXXX").string();
+        if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make an nginx folder");
+        dir_ = pattern;
+        Outcome started = Shell(Script() + " start " + Quoted(dir_.string()) + " " + Quoted(root.string()) +
+                                (cert.empty() ? "" : " " + Quoted(cert) + " " + Quoted(key)));
+        if (started.status != 0) throw std::runtime_error("nginx did not start: " + started.output);
+        baseUrl_ = started.output.substr(0, started.output.find('\n'));
+    }
+    ~NginxServer() {
+        Shell(Script() + " stop " + Quoted(dir_.string()));
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+    NginxServer(const NginxServer&) = delete;
+    NginxServer& operator=(const NginxServer&) = delete;
+
+    const std::string& BaseUrl() const { return baseUrl_; }
+    std::string Environment() const { return "QLR_UPDATE_BASE_URL=" + baseUrl_; }
+    // nginx's check-in log (written as each request ends).
+    std::string CheckIns() const {
+        std::error_code ec;
+        return std::filesystem::exists(dir_ / "checkins.log", ec) ? FileBytes(dir_ / "checkins.log") : "";
+    }
+
+private:
+    static std::string Script() { return Quoted(std::string(QLR_SOURCE_DIR) + "/scripts/nginx-local.sh"); }
+
+    std::filesystem::path dir_;
+    std::string baseUrl_;
+};
+
+// `qlr-server ARGS`, e.g. "publish FOLDER".
+inline Outcome QlrServer(const std::string& arguments) {
+    return Shell(Quoted(BuiltProgram("qlr-server").string()) + " " + arguments);
 }
 
 // ---- packages --------------------------------------------------------------

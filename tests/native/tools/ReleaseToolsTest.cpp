@@ -17,29 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-    int status = -1;
-    std::string output;
-};
-
-// Runs a shell command line; its standard output and error together.
-Outcome Shell(const std::string& command) {
-    Outcome outcome;
-    std::FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (!pipe) return outcome;
-    char buffer[4096];
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) outcome.output.append(buffer, n);
-    int status = pclose(pipe);
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return outcome;
-}
-
-std::string Quoted(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
 class Qlrpak : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -280,16 +257,6 @@ TEST_F(Qlrpak, PackageSignedWithTheOpensslCommandLineIsTrustedByTheProgram) {
 
 // ---- qlr-server --------------------------------------------------------------
 
-std::string Get(const std::string& url) {
-    auto response = sandbox::OpenCurlSession("QLR")->OpenUrl(url);
-    if (!response) return "<cannot open>";
-    std::string body;
-    char buffer[8192];
-    for (HttpRead read; (read = response->Read(buffer, sizeof buffer)).count > 0;)
-        body.append(buffer, read.count);
-    return body;
-}
-
 TEST(QlrServer, ListsThePackagesByNameWithTheirSizes) {
     PackageServer server;
     server.Put("QLR6-39.pak", std::string(1234, 'b'));
@@ -305,8 +272,10 @@ TEST(QlrServer, ServesPackagesAndNothingElse) {
     const std::string package = Incompressible(3 * 1024 * 1024 + 17, 30);
     server.Put("QLR6-39.pak", package);
     EXPECT_EQ(Get(server.BaseUrl() + "updates/QLR6-39.pak"), package);
-    for (const char* path : {"updates/QLR6-40.pak", "updates/..%2Fcheckins.log",
-                             "updates/%2E%2E/checkins.log", "updates/", "checkins.log", "index.html"}) {
+    server.Put("readme.txt", "not a package");
+    for (const char* path : {"updates/QLR6-40.pak", "updates/..%2Fcheckins.log", "updates/%2E%2E/checkins.log",
+                             "updates/", "updates/readme.txt", "checkins.log", "index.html", "rollout.txt",
+                             "published/index-00.txt"}) {
         EXPECT_NE(Get(server.BaseUrl() + path).find("404 Not Found"), std::string::npos) << path;
     }
 }
@@ -317,7 +286,7 @@ TEST(QlrServer, LogsEachCheckInDecodedOnOneLine) {
     Get(server.BaseUrl() + "index.php?School=Second&SMSID=2&USER=bob");
     const std::vector<std::string> lines = [&] {
         std::vector<std::string> all;
-        std::stringstream text(server.CheckIns());
+        std::stringstream text(server.CheckIns(2));
         for (std::string line; std::getline(text, line);) all.push_back(line);
         return all;
     }();
@@ -328,10 +297,93 @@ TEST(QlrServer, LogsEachCheckInDecodedOnOneLine) {
     EXPECT_NE(lines[1].find("\tSchool=Second\tSMSID=2\tUSER=bob"), std::string::npos) << lines[1];
 }
 
-TEST(QlrServer, StopsCleanlyOnSignals) {
+// The port number of a base address "http://HOST:PORT/".
+std::string PortOf(const std::string& base) {
+    const auto colon = base.rfind(':');
+    return base.substr(colon + 1, base.size() - colon - 2);
+}
+
+TEST(QlrServer, RefusesToStartWhenItsPortIsTaken) {
+    PackageServer first;
+    Outcome second = Shell("timeout 20 " + Quoted(BuiltProgram("qlr-server").string()) + " --root " +
+                           Quoted(first.Folder().string()) + " --port " + PortOf(first.BaseUrl()));
+    EXPECT_EQ(second.status, 1) << second.output;
+    EXPECT_NE(second.output.find("cannot listen on 127.0.0.1:" + PortOf(first.BaseUrl()) +
+                                 ": the port is already in use"),
+              std::string::npos)
+        << second.output;
+    EXPECT_EQ(Get(first.BaseUrl() + "index.php?School=x&SMSID=x&USER=a"), "");  // the first one still answers
+}
+
+// Clients that connect and send their headers a byte at a time, or nothing.
+class SlowClients {
+public:
+    SlowClients(int port, int count) {
+        for (int i = 0; i < count; ++i) {
+            int sock = socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(static_cast<std::uint16_t>(port));
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+                throw std::runtime_error("cannot connect");
+            const std::string start = "GET /index.php?School=slow HTTP/1.1\r\n";
+            if (i % 2 == 0) send(sock, start.data(), start.size(), MSG_NOSIGNAL);
+            sockets_.push_back(sock);
+        }
+        trickle_ = std::thread([this] {
+            while (!stop_) {
+                for (std::size_t i = 0; i < sockets_.size(); i += 2) send(sockets_[i], "X", 1, MSG_NOSIGNAL);
+                for (int t = 0; t < 10 && !stop_; ++t) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+        });
+    }
+    ~SlowClients() {
+        stop_ = true;
+        trickle_.join();
+        for (int sock : sockets_) close(sock);
+    }
+    // How many the server has closed.
+    int Dropped() const {
+        int dropped = 0;
+        for (int sock : sockets_) {
+            char buffer[256];
+            ssize_t n;
+            while ((n = recv(sock, buffer, sizeof buffer, MSG_DONTWAIT)) > 0) {
+            }
+            dropped += n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+        }
+        return dropped;
+    }
+
+private:
+    std::vector<int> sockets_;
+    std::atomic<bool> stop_{false};
+    std::thread trickle_;
+};
+
+TEST(QlrServer, SlowClientsNeitherDelayAListNorStayForever) {
+    PackageServer server;
+    server.Put("QLR6-39.pak", std::string(700, 'p'));
+    SlowClients slow(std::stoi(PortOf(server.BaseUrl())), 50);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Get(server.BaseUrl() + "index.php?School=x&SMSID=x&USER=a"), "QLR6-39.pak 700\r\n");
+    // The goal is well under a second; the bound leaves room for a loaded machine.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+    // Headers that take longer than a few seconds, and idle connections, are dropped.
+    int dropped = 0;
+    for (int i = 0; i < 150 && (dropped = slow.Dropped()) < 50; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(dropped, 50);
+}
+
+TEST(QlrServer, StopsCleanlyOnSignalsWithEveryCheckInLogged) {
     for (int signal : {SIGINT, SIGTERM}) {
-        const fs::path output = fs::temp_directory_path() / ("qlr-server-stop-" + std::to_string(getpid()));
-        const std::string root = fs::temp_directory_path().string();
+        std::string pattern = (fs::temp_directory_path() / "qlr-server-stop-XXXXXX").string();
+        ASSERT_TRUE(mkdtemp(pattern.data()));
+        const fs::path output = fs::path(pattern) / "output.txt";
+        const std::string root = pattern;
         const std::string program = BuiltProgram("qlr-server").string();
         char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("--root"),
                         const_cast<char*>(root.c_str()), nullptr};
@@ -344,6 +396,10 @@ TEST(QlrServer, StopsCleanlyOnSignals) {
         for (int i = 0;
              i < 500 && FileBytes(output).find("listening on http://127.0.0.1:") == std::string::npos; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const std::string out = FileBytes(output);
+        const auto url = out.find("http://");
+        ASSERT_NE(url, std::string::npos) << out;
+        Get(out.substr(url, out.find('\n', url) - url) + "index.php?School=last&SMSID=x&USER=a");
         kill(pid, signal);
         int status = 0;
         bool ended = false;
@@ -355,7 +411,8 @@ TEST(QlrServer, StopsCleanlyOnSignals) {
             ADD_FAILURE() << "did not stop on signal " << signal;
         }
         EXPECT_EQ(WEXITSTATUS(status), 0);
-        fs::remove(output);
+        EXPECT_NE(FileBytes(fs::path(root) / "checkins.log").find("\tSchool=last\t"), std::string::npos);
+        fs::remove_all(root);
     }
     EXPECT_EQ(Shell(Quoted(BuiltProgram("qlr-server").string()) + " --help").status, 0);
     EXPECT_EQ(Shell(Quoted(BuiltProgram("qlr-server").string()) + " --port 80").status, 2);  // no --root
