@@ -10,7 +10,7 @@ bool HashPrefix(FileStream& file, std::int64_t signedLength, crypto::Sha256& has
     std::vector<char> buffer(64 * 1024);
     for (std::int64_t left = signedLength; left > 0;) {
         const auto want = static_cast<std::size_t>(std::min<std::int64_t>(left, std::int64_t(buffer.size())));
-        const std::size_t got = file.Read(buffer.data(), want);
+        const std::size_t got = file.Read(buffer.data(), want).count;
         if (got == 0) return false;
         hash.Update(buffer.data(), got);
         left -= static_cast<std::int64_t>(got);
@@ -25,12 +25,7 @@ SignatureCheck CheckSignature(FileStream& file, const std::vector<crypto::P256Pu
     const std::int64_t tailSize = std::min(fileSize, kMaxTrailerSize);
     std::string tail(static_cast<std::size_t>(tailSize), '\0');
     std::size_t got = 0;
-    if (file.Seek(fileSize - tailSize))
-        while (got < tail.size()) {
-            const std::size_t n = file.Read(tail.data() + got, tail.size() - got);
-            if (n == 0) break;
-            got += n;
-        }
+    if (file.Seek(fileSize - tailSize)) got = file.Read(tail.data(), tail.size()).count;
     if (got != tail.size()) {
         check.verdict = SignatureCheck::Verdict::BadSignature;
         return check;

@@ -109,7 +109,12 @@ std::string ReadKeyFile(const fs::path& path) {
     constexpr std::size_t kMaxKeyFile = 64 * 1024;
     std::string text(kMaxKeyFile + 1, '\0');
     std::size_t total = 0;
-    while (std::size_t n = file->Read(text.data() + total, text.size() - total)) total += n;
+    for (;;) {
+        const qlr::FileRead read = file->Read(text.data() + total, text.size() - total);
+        if (read.failed) throw RunError("cannot read " + path.string());
+        if (read.count == 0) break;
+        total += read.count;
+    }
     if (total > kMaxKeyFile) throw RunError(path.string() + " is too large for a key file");
     text.resize(total);
     return text;
@@ -127,7 +132,7 @@ std::int64_t UnsignedLength(qlr::FileStream& file, const std::string& path) {
     const std::int64_t size = file.Size();
     const std::int64_t tailSize = std::min(size, qlr::kMaxTrailerSize);
     std::string tail(static_cast<std::size_t>(tailSize), '\0');
-    if (!file.Seek(size - tailSize) || file.Read(tail.data(), tail.size()) != tail.size())
+    if (!file.Seek(size - tailSize) || file.Read(tail.data(), tail.size()).count != tail.size())
         throw RunError("cannot read " + path);
     const qlr::SignatureTrailer trailer = qlr::ParseTrailer(tail);
     if (trailer.kind == qlr::SignatureTrailer::Kind::Damaged)
@@ -277,7 +282,7 @@ int Verify(const std::string& path, const std::optional<std::string>& keyFile) {
         const std::int64_t size = file->Size();
         const std::int64_t tailSize = std::min(size, qlr::kMaxTrailerSize);
         std::string tail(static_cast<std::size_t>(tailSize), '\0');
-        if (!file->Seek(size - tailSize) || file->Read(tail.data(), tail.size()) != tail.size())
+        if (!file->Seek(size - tailSize) || file->Read(tail.data(), tail.size()).count != tail.size())
             throw RunError("cannot read " + path);
         const qlr::SignatureTrailer trailer = qlr::ParseTrailer(tail);
         switch (trailer.kind) {
@@ -362,7 +367,7 @@ int Sign(std::vector<std::string> args) {
         std::vector<char> buffer(64 * 1024);
         for (std::int64_t left = length; left > 0;) {
             const auto want = static_cast<std::size_t>(std::min<std::int64_t>(left, std::int64_t(buffer.size())));
-            const std::size_t got = in->Read(buffer.data(), want);
+            const std::size_t got = in->Read(buffer.data(), want).count;
             if (got == 0) throw RunError("cannot read " + path.string());
             if (out->Write(buffer.data(), got) != got) throw RunError("cannot write " + temporary.string());
             left -= static_cast<std::int64_t>(got);

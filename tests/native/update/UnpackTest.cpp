@@ -9,6 +9,7 @@
 #include <set>
 
 #include "app/main.h"
+#include "base/SmallFile.h"
 #include "update/Package.h"
 #include "native/support/ScriptedPlatform.h"
 

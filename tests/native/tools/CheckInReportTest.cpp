@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "update_Support.h"
+#include "native/support/ScriptedPlatform.h"
 
 namespace qlr::testing {
 namespace {
@@ -19,7 +19,7 @@ constexpr int kDays = 30, kSchools = 40;
 int LastDay(int s) { return s < 30 ? kDays - 1 : 15 + (s - 30); }
 
 std::string Day(int d) {
-    char text[16];
+    char text[32];
     std::snprintf(text, sizeof text, "2026-11-%02d", d + 1);
     return text;
 }

@@ -7,7 +7,7 @@
 #include <set>
 
 #include "LogRecord.h"
-#include "update_Support.h"
+#include "native/support/ScriptedPlatform.h"
 
 namespace qlr::testing {
 namespace {
@@ -69,7 +69,9 @@ TEST_F(BothServers, EveryStepOfARolloutIsAnsweredAlikeAndOnlyAddsSchools) {
         const double share = 100.0 * static_cast<double>(qlr40.size()) / static_cast<double>(schools.size());
         EXPECT_NEAR(share, percent, percent == 0 || percent == 100 ? 0.0 : 6.0);
         EXPECT_TRUE(std::includes(qlr40.begin(), qlr40.end(), hadQlr40.begin(), hadQlr40.end()));
-        if (!first) EXPECT_EQ(qlr41, hadQlr41);  // moving one package moves no school of another
+        if (!first) {
+            EXPECT_EQ(qlr41, hadQlr41);  // moving one package moves no school of another
+        }
         EXPECT_NEAR(100.0 * static_cast<double>(qlr41.size()) / static_cast<double>(schools.size()), 50, 6.0);
         if (percent == 73) {
             EXPECT_TRUE(qlr40.contains(edgeBelow));
