@@ -106,6 +106,7 @@ public:
                 --length;  // the '\n' counted by gcount
             }
             if (length == 0 && in_.eof()) return false;
+            if (length == 0) continue;  // a blank line says nothing
             ++lines;
             auto record = tooLong ? std::nullopt : ParseLogLine(std::string_view(buffer_.data(), length));
             if (!record) {
@@ -164,13 +165,17 @@ Report::Totals Report::Counts() const {
 
 std::string Report::Html() const {
     const Totals totals = Counts();
-    int first = seen_.empty() ? 0 : seen_.begin()->first, last = seen_.empty() ? 0 : seen_.rbegin()->first;
+    const bool empty = seen_.empty() && got_.empty();
+    int first = std::numeric_limits<int>::max(), last = std::numeric_limits<int>::min();
+    if (!seen_.empty()) {
+        first = seen_.begin()->first;
+        last = seen_.rbegin()->first;
+    }
     for (const auto& [package, days] : got_) {
         first = std::min(first, days.begin()->first);
         last = std::max(last, days.rbegin()->first);
     }
-    const bool empty = seen_.empty() && got_.empty();
-    const int chartFirst = std::max(first, last - kMaxChartDays + 1);
+    const int chartFirst = empty ? 0 : std::max(first, last - kMaxChartDays + 1);
 
     std::string html =
         "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Check-in report</title>"
