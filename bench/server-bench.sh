@@ -32,7 +32,7 @@ awk -v n="$lines" 'BEGIN {
     else printf "%s\t%s\tSchool=School %d\tSMSID=%d\tUSER=office\n", t, a, s, 90000 + s
   } }' >"$work/checkins.log"
 echo "report over $(wc -l <"$work/checkins.log") lines ($(du -h "$work/checkins.log" | cut -f1)):"
-/usr/bin/time -f "  %e s wall, %M KB peak memory" "$server" report --output "$work/report.html" "$work/checkins.log"
+/usr/bin/time -f "  %e s wall, %U s user CPU, %M KB peak memory" "$server" report --output "$work/report.html" "$work/checkins.log"
 
 mkdir -p "$work/root/updates"
 head -c 3000000 /dev/urandom >"$work/root/updates/QLR6-39.pak"

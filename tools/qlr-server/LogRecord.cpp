@@ -1,7 +1,7 @@
 #include "LogRecord.h"
 
 #include <cstdio>
-#include <vector>
+#include <array>
 
 namespace qlr::server {
 
@@ -71,14 +71,15 @@ bool Field(std::string_view field, std::string_view key, std::string_view& value
 
 std::optional<LogRecord> ParseLogLine(std::string_view line) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    std::vector<std::string_view> fields;
-    for (std::size_t start = 0;;) {
+    std::array<std::string_view, 7> fields;
+    std::size_t count = 0;
+    for (std::size_t start = 0; count < fields.size();) {
         const std::size_t tab = line.find('\t', start);
-        fields.push_back(line.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start));
-        if (tab == std::string_view::npos || fields.size() > 8) break;
+        fields[count++] = line.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start);
+        if (tab == std::string_view::npos) break;
         start = tab + 1;
     }
-    if (fields.size() != 5 && fields.size() != 6) return std::nullopt;
+    if (count != 5 && count != 6) return std::nullopt;
     // The time: "YYYY-MM-DD HH:MM:SS" or ISO 8601 with 'T' and an offset.
     const std::string_view time = fields[0];
     int y, mo, d, h, mi, s;
@@ -96,7 +97,7 @@ std::optional<LogRecord> ParseLogLine(std::string_view line) {
     record.address = std::string(fields[1]);
     if (record.address.empty()) return std::nullopt;
     std::string_view a, b, c, e;
-    if (fields.size() == 5 && Field(fields[2], "School", a) && Field(fields[3], "SMSID", b) &&
+    if (count == 5 && Field(fields[2], "School", a) && Field(fields[3], "SMSID", b) &&
         Field(fields[4], "USER", c)) {
         record.kind = LogRecord::Kind::CheckIn;
         record.school = Decoded(a, nginx);
@@ -105,7 +106,7 @@ std::optional<LogRecord> ParseLogLine(std::string_view line) {
         return record;
     }
     int status = 0;
-    if (fields.size() == 6 && Field(fields[2], "Package", a) && Field(fields[3], "Status", b) &&
+    if (count == 6 && Field(fields[2], "Package", a) && Field(fields[3], "Status", b) &&
         Field(fields[4], "Bytes", c) && Field(fields[5], "Complete", e) && b.size() == 3 &&
         Digits(b, 0, 3, status) && !a.empty()) {
         record.kind = LogRecord::Kind::Download;

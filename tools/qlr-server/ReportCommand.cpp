@@ -27,7 +27,7 @@ int ReportCommand(const Arguments& arguments) {
             const long n = std::strtol(value.c_str(), &end, 10);
             if (value.empty() || *end != '\0' || n < 1 || n > 3650) return UsageError("bad number of days: " + value);
             days = static_cast<int>(n);
-        } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
+        } else if (!arg.empty() && arg[0] == '-') {
             return UsageError("unknown option: " + arg);
         } else {
             logs.push_back(arg);

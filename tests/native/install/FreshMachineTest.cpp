@@ -143,7 +143,7 @@ TEST_F(FreshMachine, DesktopLinkHandsOverToTheStartupCopyWhichStartsTheNewestAtO
     std::sort(expectedLater.begin(), expectedLater.end());
     EXPECT_EQ(later, expectedLater);
     // Two check-ins: the setup copy's and the startup copy's.
-    const std::string checkIns = server.CheckIns();
+    const std::string checkIns = server.CheckIns(2);
     EXPECT_EQ(std::count(checkIns.begin(), checkIns.end(), '\n'), 2) << checkIns;
     EXPECT_NE(checkIns.find("USER=" + machine.User()), std::string::npos) << checkIns;
 }

@@ -68,22 +68,33 @@ public:
     const std::string& BaseUrl() const { return baseUrl_; }
     std::string Environment() const { return "QLR_UPDATE_BASE_URL=" + baseUrl_; }
     const std::filesystem::path& Folder() const { return folder_; }
-    // The check-ins the server saw; it writes them in batches, so this waits
-    // (up to 5 s) until the log holds at least `lines` lines.
-    std::string CheckIns(std::size_t lines = 1) const {
+    // The check-in lines the server logged (list requests, not package
+    // downloads). It writes its log in batches, so this waits (up to 5 s)
+    // until at least `count` are there.
+    std::string CheckIns(std::size_t count = 1) const { return LogLines(count, "\tSchool="); }
+    // Its whole log, once it holds at least `count` lines.
+    std::string Log(std::size_t count) const { return LogLines(count, ""); }
+
+private:
+    std::string LogLines(std::size_t count, const std::string& mark) const {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         for (;;) {
             std::error_code ec;
-            std::string text =
-                std::filesystem::exists(folder_ / "checkins.log", ec) ? FileBytes(folder_ / "checkins.log") : "";
-            if (static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) >= lines ||
-                std::chrono::steady_clock::now() > deadline)
-                return text;
+            std::string lines;
+            std::size_t found = 0;
+            if (std::filesystem::exists(folder_ / "checkins.log", ec)) {
+                std::istringstream text(FileBytes(folder_ / "checkins.log"));
+                for (std::string line; std::getline(text, line);) {
+                    if (line.find(mark) == std::string::npos) continue;
+                    lines += line + "\n";
+                    ++found;
+                }
+            }
+            if (found >= count || std::chrono::steady_clock::now() > deadline) return lines;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     }
 
-private:
     void Start() {
         const std::string program = BuiltProgram("qlr-server").string();
         const std::string root = folder_.string();

@@ -333,8 +333,8 @@ public:
 
     const std::string& BaseUrl() const { return baseUrl_; }
     std::string Environment() const { return "QLR_UPDATE_BASE_URL=" + baseUrl_; }
-    // nginx's check-in log (written as each request ends).
-    std::string CheckIns() const {
+    // nginx's check-in log: check-ins and package downloads (written as each request ends).
+    std::string Log() const {
         std::error_code ec;
         return std::filesystem::exists(dir_ / "checkins.log", ec) ? FileBytes(dir_ / "checkins.log") : "";
     }

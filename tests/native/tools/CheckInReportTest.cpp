@@ -128,6 +128,14 @@ TEST_F(ReportOfAMonth, BrowserShowsTheCountsTheLogsHold) {
         EXPECT_EQ(html.find(outside), std::string::npos) << outside;
 }
 
+TEST_F(ReportOfAMonth, LogOfOnlyDamagedLinesStillMakesAPage) {
+    std::ofstream(dir / "junk.log", std::ios::binary) << "junk\n\n" << std::string(5000, '\t') << "\n";
+    Outcome made = QlrServer("report " + Quoted((dir / "junk.log").string()));
+    EXPECT_EQ(made.status, 0) << made.output;
+    EXPECT_NE(made.output.find("No check-ins in the logs."), std::string::npos) << made.output;
+    EXPECT_NE(made.output.find("id=\"total-damaged\">2<"), std::string::npos) << made.output;
+}
+
 TEST_F(ReportOfAMonth, MissingLogIsAnErrorAndNoLogIsBadUsage) {
     Outcome missing = QlrServer("report " + Logs() + " " + Quoted((dir / "nothing.log").string()));
     EXPECT_EQ(missing.status, 1);

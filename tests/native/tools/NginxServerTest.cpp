@@ -182,10 +182,10 @@ TEST_F(BothServers, WholeUpdateRunsAgainstNginxAndBothLogsAgree) {
         EXPECT_NE(log.find("\r\n... OK\r\n"), std::string::npos) << log;
         EXPECT_EQ(machine.Read("C:\\TSLData\\QLR\\QLR6-39.exe"), program) << environment;
     }
-    const auto fromNginx = Records(nginx.CheckIns());
-    const auto fromQlr = Records(qlr.CheckIns(2));
-    ASSERT_EQ(fromNginx.size(), 2u) << nginx.CheckIns();
-    ASSERT_EQ(fromQlr.size(), 2u) << qlr.CheckIns();
+    const auto fromNginx = Records(nginx.Log());
+    const auto fromQlr = Records(qlr.Log(2));
+    ASSERT_EQ(fromNginx.size(), 2u) << nginx.Log();
+    ASSERT_EQ(fromQlr.size(), 2u) << qlr.Log(2);
     for (std::size_t i = 0; i < 2; ++i) {
         EXPECT_EQ(fromNginx[i].kind, fromQlr[i].kind);
         EXPECT_EQ(fromNginx[i].address, fromQlr[i].address);
