@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "app/main.h"
 #include "platform/sandbox/CurlHttp.h"
 #include "update_Support.h"
+#include "windows/update_HttpContract.h"
 
 namespace qlr::testing {
 namespace {
@@ -144,6 +147,39 @@ TEST_F(Download, BrokenTransferIsAFailureNotAFile) {
     http.replies[kUrl] = {body, std::string::npos, 10000};
     EXPECT_EQ(Failure(), "");
     EXPECT_EQ(machine.Read(kLocal), body);
+}
+
+// ---- the contract both HTTP clients keep (the Windows suite runs the same table) ----
+
+TEST(HttpContract, CurlClientEndsEveryMisbehavingReplyAsAgreed) {
+    ::setenv("QLR_HTTP_TIME_LIMIT", kContractTimeLimit, 1);
+    SandboxMachine machine;
+    machine.MakeFolders("C:\\Temp\\QLR");
+    TForm1 form{machine.platform()};
+    form.ExpectedBytes = 10000000;
+    form.f_progress = std::make_unique<Tf_progress>();
+    const auto cases = HttpContractCases();
+    FaultServer server(HttpContractHandler(cases));
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const HttpContractCase& c = cases[i];
+        const std::string url = server.Origin() + "/" + std::to_string(i);
+        machine.Write(kLocal, kEarlierFile);
+        form.Memo3.Clear();
+        form.f_progress->Gauge1.SetProgress(0);
+        std::string error;
+        try {
+            form.DownloadFile(url, kLocal);
+        } catch (const RunError& e) {
+            error = e.what();
+        }
+        EXPECT_EQ(error, *c.error ? c.error + url : "") << c.what;
+        EXPECT_EQ(form.Memo3.Text(), "Gauge = 0\r\n") << c.what;
+        if (c.file)
+            EXPECT_EQ(machine.Exists(kLocal) ? machine.Read(kLocal) : "<no file>", *c.file) << c.what;
+        else
+            EXPECT_FALSE(machine.Exists(kLocal)) << c.what;
+    }
+    ::unsetenv("QLR_HTTP_TIME_LIMIT");
 }
 
 // ---- libcurl against a loopback server ----------------------------------------

@@ -5,8 +5,11 @@
 #include <cstdlib>
 
 #include "WineMachine.h"
+#include "app/main.h"
 #include "install_Package.h"
+#include "update_HttpContract.h"
 #include "update_LogSection.h"
+#include "platform/win32/Win32Platform.h"
 #include "platform/win32/WinInetHttp.h"
 
 namespace qlr::testing {
@@ -166,6 +169,39 @@ TEST_F(UpdateRun, WinInetDeliversTheBodyInPiecesWhateverTheStatus) {
             EXPECT_EQ(body, c.body);
     }
     EXPECT_EQ(session->OpenUrl("http://127.0.0.1:9/index.php"), nullptr);
+}
+
+// ---- the contract both HTTP clients keep (the native suite runs the same table) ----
+
+TEST(HttpContract, WinInetClientEndsEveryMisbehavingReplyAsAgreed) {
+    const std::string local = "C:\\Temp\\QLR\\contract.pak";
+    MakeFolders("C:\\Temp\\QLR");
+    ScopedEnvironment noProxy("http_proxy", nullptr);
+    ::_putenv_s("QLR_HTTP_TIME_LIMIT", kContractTimeLimit);
+    std::unique_ptr<Platform> platform = win32::CreateWin32Platform();
+    TForm1 form(*platform);
+    form.ExpectedBytes = 10000000;
+    form.f_progress = std::make_unique<Tf_progress>();
+    const auto cases = HttpContractCases();
+    FaultServer server(HttpContractHandler(cases));
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const HttpContractCase& c = cases[i];
+        if (c.winInetCannotTell) continue;
+        const std::string url = server.Origin() + "/" + std::to_string(i);
+        WriteBytes(local, kEarlierFile);
+        form.Memo3.Clear();
+        form.f_progress->Gauge1.SetProgress(0);
+        std::string error;
+        try {
+            form.DownloadFile(url, local);
+        } catch (const RunError& e) {
+            error = e.what();
+        }
+        EXPECT_EQ(error, *c.error ? c.error + url : "") << c.what;
+        EXPECT_EQ(form.Memo3.Text(), "Gauge = 0\r\n") << c.what;
+        EXPECT_EQ(ReadBytes(local), c.file) << c.what;
+    }
+    ::_putenv_s("QLR_HTTP_TIME_LIMIT", "");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // Owners of Windows handles, one kind each, so that no path leaks one.
 
 #include <windows.h>
+#include <wininet.h>
 
 namespace qlr::win32 {
 
@@ -77,5 +78,13 @@ struct GdiObjectTraits {
     static void Close(HGDIOBJ h) { ::DeleteObject(h); }
 };
 using UniqueGdiObject = Unique<HGDIOBJ, GdiObjectTraits>;
+
+// WinInet sessions, connections and requests alike.
+struct InternetHandleTraits {
+    static HINTERNET Invalid() { return nullptr; }
+    static bool Valid(HINTERNET h) { return h != nullptr; }
+    static void Close(HINTERNET h) { ::InternetCloseHandle(h); }
+};
+using InternetHandle = Unique<HINTERNET, InternetHandleTraits>;
 
 }  // namespace qlr::win32
