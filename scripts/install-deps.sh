@@ -2,7 +2,7 @@
 # Installs what the builds, the tests and the demonstration need on a fresh
 # Debian 12 machine. Does nothing for packages already present.
 set -euo pipefail
-packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev googletest zlib1g-dev libcurl4-openssl-dev libcpp-httplib-dev
+packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev googletest zlib1g-dev libcurl4-openssl-dev libcpp-httplib-dev libssl-dev openssl
           g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32:i386 xvfb xauth liblnk-utils curl
           imagemagick x11-utils)
 missing=()

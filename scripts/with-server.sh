@@ -1,23 +1,30 @@
 #!/usr/bin/env bash
 # Runs a command while a qlr-server serves a folder on a free loopback port.
 #
-#   scripts/with-server.sh [--root FOLDER] COMMAND [ARG...]
+#   scripts/with-server.sh [--root FOLDER] [--tls] COMMAND [ARG...]
 #
 # The command sees QLR_UPDATE_BASE_URL (the server's base address, ending in
 # "/") and QLR_SERVER_ROOT (the served folder; packages go in its updates/
 # folder, check-ins are logged to its checkins.log). Without --root a fresh
-# temporary folder is served and removed afterwards. The server is
-# build/native/bin/qlr-server unless QLR_SERVER names another. The exit
-# status is the command's.
+# temporary folder is served and removed afterwards. --tls serves HTTPS at
+# https://localhost:PORT/ with certificates of a throw-away test CA, whose
+# folder QLR_TEST_CERTIFICATES names (scripts/test-certificates.sh). The
+# server is build/native/bin/qlr-server unless QLR_SERVER names another.
+# The exit status is the command's.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 
-usage() { sed -n '2,12s/^# \{0,1\}//p' "$0"; }
+usage() { sed -n '2,14s/^# \{0,1\}//p' "$0"; }
 root=
-case ${1:-} in
-  -h|--help) usage; exit 0 ;;
-  --root) [ $# -ge 3 ] || { usage >&2; exit 2; }; root=$2; shift 2 ;;
-esac
+tls=
+while :; do
+  case ${1:-} in
+    -h|--help) usage; exit 0 ;;
+    --root) [ $# -ge 3 ] || { usage >&2; exit 2; }; root=$2; shift 2 ;;
+    --tls) tls=1; shift ;;
+    *) break ;;
+  esac
+done
 [ $# -ge 1 ] || { usage >&2; exit 2; }
 
 server=${QLR_SERVER:-$here/build/native/bin/qlr-server}
@@ -31,7 +38,13 @@ if [ -z "$root" ]; then root=$scratch/root; fi
 mkdir -p "$root/updates"
 root=$(cd "$root" && pwd)
 
-"$server" --root "$root" --port 0 >"$scratch/server.out" 2>&1 &
+tlsOptions=()
+if [ -n "$tls" ]; then
+  "$here/scripts/test-certificates.sh" "$scratch/certificates"
+  tlsOptions=(--tls-cert "$scratch/certificates/server.pem" --tls-key "$scratch/certificates/server-key.pem")
+  export QLR_TEST_CERTIFICATES=$scratch/certificates
+fi
+"$server" --root "$root" --port 0 "${tlsOptions[@]}" >"$scratch/server.out" 2>&1 &
 pid=$!
 stop() {
   kill -TERM "$pid" 2>/dev/null || true
@@ -42,7 +55,7 @@ trap stop EXIT
 
 base=
 for _ in $(seq 200); do
-  base=$(sed -n 's#^listening on \(http://[^ ]*/\)$#\1#p' "$scratch/server.out" | head -1)
+  base=$(sed -n 's#^listening on \(https\{0,1\}://[^ ]*/\)$#\1#p' "$scratch/server.out" | head -1)
   [ -n "$base" ] && break
   kill -0 "$pid" 2>/dev/null || break
   sleep 0.05
@@ -53,6 +66,8 @@ if [ -z "$base" ]; then
   exit 1
 fi
 
+# Certificates name localhost, not the address.
+if [ -n "$tls" ]; then base=${base/127.0.0.1/localhost}; fi
 export QLR_UPDATE_BASE_URL=$base QLR_SERVER_ROOT=$root
 status=0
 "$@" || status=$?

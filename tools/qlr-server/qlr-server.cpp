@@ -2,7 +2,7 @@
 // at index.php and the packages themselves at updates/<name>, and logs
 // every check-in.
 //
-//   qlr-server --root FOLDER [--host 127.0.0.1] [--port N]
+//   qlr-server --root FOLDER [--host 127.0.0.1] [--port N] [--tls-cert FILE --tls-key FILE]
 
 #include <httplib.h>
 #include <signal.h>
@@ -25,7 +25,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: qlr-server --root FOLDER [--host 127.0.0.1] [--port N]\n"
+    "Usage: qlr-server --root FOLDER [--host 127.0.0.1] [--port N] [--tls-cert FILE --tls-key FILE]\n"
     "  GET /index.php?School=..&SMSID=..&USER=..  the list of FOLDER/updates/*.pak,\n"
     "                                             one \"NAME.pak SIZE\" line each, by name\n"
     "  GET /updates/NAME                          the file FOLDER/updates/NAME\n"
@@ -33,7 +33,10 @@ constexpr const char* kUsage =
     "  --port 0 (the default) picks a free port. The server prints\n"
     "  \"listening on http://HOST:PORT/\" once it accepts requests, and stops on\n"
     "  SIGINT or SIGTERM.\n"
-    "Exit status: 0 after a clean stop, 1 when it cannot listen, 2 bad usage.\n";
+    "  --tls-cert FILE --tls-key FILE  serve HTTPS with this PEM certificate (chain)\n"
+    "                                  and its private key\n"
+    "Exit status: 0 after a clean stop, 1 when it cannot listen or use the certificate,\n"
+    "2 bad usage.\n";
 
 constexpr std::size_t kChunk = 64 * 1024;
 
@@ -41,6 +44,7 @@ struct Options {
     fs::path root;
     std::string host = "127.0.0.1";
     int port = 0;
+    std::string tlsCert, tlsKey;
 };
 
 int UsageError(const std::string& message) {
@@ -104,7 +108,9 @@ void NotFound(httplib::Response& response) {
 
 class Server {
 public:
-    explicit Server(Options options) : options_(std::move(options)), updates_(options_.root / "updates") {
+    Server(Options options, std::unique_ptr<httplib::Server> http)
+        : options_(std::move(options)), updates_(options_.root / "updates"), owned_(std::move(http)),
+          server_(*owned_) {
         server_.Get("/index.php", [this](const httplib::Request& request, httplib::Response& response) {
             CheckIn(request);
             response.set_content(PackageList(updates_), "text/plain");
@@ -125,7 +131,7 @@ public:
             std::cerr << "qlr-server: cannot listen on " << options_.host << ":" << options_.port << "\n";
             return 1;
         }
-        std::cout << "listening on http://" << options_.host << ":" << port << "/" << std::endl;
+        std::cout << "listening on " << (options_.tlsCert.empty() ? "http" : "https") << "://" << options_.host << ":" << port << "/" << std::endl;
         server_.listen_after_bind();
         return 0;
     }
@@ -167,7 +173,8 @@ private:
 
     Options options_;
     fs::path updates_;
-    httplib::Server server_;
+    std::unique_ptr<httplib::Server> owned_;
+    httplib::Server& server_;
     std::mutex logMutex_;
 };
 
@@ -187,6 +194,10 @@ int main(int argc, char** argv) {
         if (arg == "--root") {
             options.root = value;
             haveRoot = true;
+        } else if (arg == "--tls-cert") {
+            options.tlsCert = value;
+        } else if (arg == "--tls-key") {
+            options.tlsKey = value;
         } else if (arg == "--host") {
             options.host = value;
         } else if (arg == "--port") {
@@ -201,6 +212,20 @@ int main(int argc, char** argv) {
     }
     if (!haveRoot) return UsageError("--root FOLDER is required");
     if (!fs::is_directory(options.root)) return UsageError("not a folder: " + options.root.string());
+    if (options.tlsCert.empty() != options.tlsKey.empty())
+        return UsageError("--tls-cert and --tls-key go together");
+    std::unique_ptr<httplib::Server> http;
+    if (options.tlsCert.empty()) {
+        http = std::make_unique<httplib::Server>();
+    } else {
+        auto tls = std::make_unique<httplib::SSLServer>(options.tlsCert.c_str(), options.tlsKey.c_str());
+        if (!tls->is_valid()) {
+            std::cerr << "qlr-server: cannot use the certificate " << options.tlsCert << " with the key "
+                      << options.tlsKey << "\n";
+            return 1;
+        }
+        http = std::move(tls);
+    }
 
     // Signals are taken by one thread that stops the server; the others never see them.
     sigset_t stopSignals;
@@ -210,7 +235,7 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    Server server(options);
+    Server server(options, std::move(http));
     std::thread stopper([&] {
         int received = 0;
         sigwait(&stopSignals, &received);
