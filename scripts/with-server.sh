@@ -8,13 +8,14 @@
 # folder, check-ins are logged to its checkins.log). Without --root a fresh
 # temporary folder is served and removed afterwards. --tls serves HTTPS at
 # https://localhost:PORT/ with certificates of a throw-away test CA, whose
-# folder QLR_TEST_CERTIFICATES names (scripts/test-certificates.sh). The
-# server is build/native/bin/qlr-server unless QLR_SERVER names another.
+# folder QLR_TEST_CERTIFICATES names (scripts/test-certificates.sh), and the
+# same folder at QLR_UNTRUSTED_BASE_URL with a certificate no one trusts.
+# The server is build/native/bin/qlr-server unless QLR_SERVER names another.
 # The exit status is the command's.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 
-usage() { sed -n '2,14s/^# \{0,1\}//p' "$0"; }
+usage() { sed -n '2,15s/^# \{0,1\}//p' "$0"; }
 root=
 tls=
 while :; do
@@ -44,27 +45,39 @@ if [ -n "$tls" ]; then
   tlsOptions=(--tls-cert "$scratch/certificates/server.pem" --tls-key "$scratch/certificates/server-key.pem")
   export QLR_TEST_CERTIFICATES=$scratch/certificates
 fi
-"$server" --root "$root" --port 0 "${tlsOptions[@]}" >"$scratch/server.out" 2>&1 &
-pid=$!
+pids=()
 stop() {
-  kill -TERM "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
+  for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
   rm -rf "$scratch"
 }
 trap stop EXIT
 
-base=
-for _ in $(seq 200); do
-  base=$(sed -n 's#^listening on \(https\{0,1\}://[^ ]*/\)$#\1#p' "$scratch/server.out" | head -1)
-  [ -n "$base" ] && break
-  kill -0 "$pid" 2>/dev/null || break
-  sleep 0.05
-done
-if [ -z "$base" ]; then
+# Starts a server with the given options, logging to $1; sets base to its address.
+serve() {
+  local out=$1
+  shift
+  "$server" --root "$root" --port 0 "$@" >"$out" 2>&1 &
+  local pid=$!
+  pids+=("$pid")
+  base=
+  for _ in $(seq 200); do
+    base=$(sed -n 's#^listening on \(https\{0,1\}://[^ ]*/\)$#\1#p' "$out" | head -1)
+    [ -n "$base" ] && return 0
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.05
+  done
   echo "with-server.sh: qlr-server did not start:" >&2
-  cat "$scratch/server.out" >&2
+  cat "$out" >&2
   exit 1
+}
+
+if [ -n "$tls" ]; then
+  serve "$scratch/untrusted.out" --tls-cert "$scratch/certificates/untrusted.pem" \
+    --tls-key "$scratch/certificates/untrusted-key.pem"
+  export QLR_UNTRUSTED_BASE_URL=${base/127.0.0.1/localhost}
 fi
+serve "$scratch/server.out" "${tlsOptions[@]}"
 
 # Certificates name localhost, not the address.
 if [ -n "$tls" ]; then base=${base/127.0.0.1/localhost}; fi

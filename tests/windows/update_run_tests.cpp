@@ -2,6 +2,9 @@
 // scripts/with-server.sh started for this test run (QLR_SERVER_ROOT names
 // its folder, QLR_UPDATE_BASE_URL its address); and WinInet against it.
 
+#include <windows.h>
+#include <wincrypt.h>
+
 #include <cstdlib>
 
 #include "WineMachine.h"
@@ -137,6 +140,93 @@ TEST_F(UpdateRun, RunningProgramIsReplacedByTheUpdate) {
     EXPECT_EQ(CheckSection(log).back(), "... OK") << log;
     EXPECT_EQ(ReadBytes(kStartup), replacement);  // the copy that ran this update
     EXPECT_EQ(ReadBytes(kNewProgram), replacement);
+}
+
+// ---- HTTPS (scripts/with-server.sh --tls) ------------------------------------------
+
+// The test CA in this prefix's CurrentUser Root store while it lives. The
+// store keeps a change only once it is closed.
+class TrustedTestAuthority {
+public:
+    explicit TrustedTestAuthority(const std::string& der) : der_(der) {
+        HCERTSTORE store = OpenRoot();
+        if (!store || !::CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, Bytes(), Size(),
+                                                          CERT_STORE_ADD_REPLACE_EXISTING, nullptr))
+            ADD_FAILURE() << "cannot add the test CA to the Root store: " << ::GetLastError();
+        if (store) ::CertCloseStore(store, 0);
+    }
+    ~TrustedTestAuthority() {
+        HCERTSTORE store = OpenRoot();
+        PCCERT_CONTEXT mine = ::CertCreateCertificateContext(X509_ASN_ENCODING, Bytes(), Size());
+        PCCERT_CONTEXT found =
+            store && mine ? ::CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, mine, nullptr)
+                          : nullptr;
+        if (found) ::CertDeleteCertificateFromStore(found);
+        if (mine) ::CertFreeCertificateContext(mine);
+        if (store) ::CertCloseStore(store, 0);
+    }
+    TrustedTestAuthority(const TrustedTestAuthority&) = delete;
+    TrustedTestAuthority& operator=(const TrustedTestAuthority&) = delete;
+
+private:
+    static HCERTSTORE OpenRoot() {
+        return ::CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, "Root");
+    }
+    const BYTE* Bytes() const { return reinterpret_cast<const BYTE*>(der_.data()); }
+    DWORD Size() const { return static_cast<DWORD>(der_.size()); }
+    std::string der_;
+};
+
+class HttpsRun : public UpdateRun {
+protected:
+    void SetUp() override {
+        UpdateRun::SetUp();
+        ASSERT_EQ(base.rfind("https://localhost:", 0), 0u) << "run these tests under scripts/with-server.sh --tls";
+        caDer = ReadBytes(WinePath(Environment("QLR_TEST_CERTIFICATES") + "/ca.der")).value_or("");
+        ASSERT_FALSE(caDer.empty());
+    }
+    static std::string WinePath(std::string unixPath) {
+        for (char& c : unixPath)
+            if (c == '/') c = '\\';
+        return "Z:" + unixPath;
+    }
+    std::string caDer;
+};
+
+TEST_F(HttpsRun, WholeUpdateOverHttpsOnceTheMachineTrustsTheAuthority) {
+    TrustedTestAuthority trusted(caDer);
+    const std::string program = ReadBytes(BuildFolder() + "\\standin.exe").value();
+    Publish("QLR6-39.pak", PackageBytes({{kNewProgram, program}}));
+    const std::string log = RunStartup();
+    EXPECT_EQ(CheckSection(log),
+              (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: 6-39",
+                                        Downloading("QLR6-39"), "Program Loaded, decompressing files",
+                                        "Decoding 1 files", "File 1: " + kNewProgram, "... OK"}))
+        << log;
+    EXPECT_EQ(ReadBytes(kNewProgram), program);
+}
+
+TEST_F(HttpsRun, CertificateOfAnUntrustedAuthorityOrAnotherHostIsRefused) {
+    TrustedTestAuthority trusted(caDer);
+    std::string byAddress = base;
+    byAddress.replace(byAddress.find("localhost"), 9, "127.0.0.1");
+    struct Case {
+        const char* what;
+        std::string base;
+    };
+    for (const Case& c : {Case{"certificate of an untrusted authority", Environment("QLR_UNTRUSTED_BASE_URL")},
+                          Case{"certificate names another host", byAddress}}) {
+        ASSERT_FALSE(c.base.empty()) << c.what;
+        ScopedEnvironment address("QLR_UPDATE_BASE_URL", c.base.c_str());
+        const std::string log = RunStartup();
+        EXPECT_EQ(CheckSection(log),
+                  (std::vector<std::string>{"Accessing cloud", "Unexpected Exception encountered ...FAILED (2)"}))
+            << c.what << "\n"
+            << log;
+        const std::string tail =
+            "\r\n\r\nCannot open URL: " + c.base + "index.php?School=x&SMSID=x&USER=" + UserName();
+        EXPECT_EQ(log.substr(log.size() - std::min(log.size(), tail.size())), tail) << c.what;
+    }
 }
 
 // ---- WinInet itself -----------------------------------------------------------
