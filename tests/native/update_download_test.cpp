@@ -184,11 +184,6 @@ TEST(HttpContract, CurlClientEndsEveryMisbehavingReplyAsAgreed) {
 
 // ---- libcurl against a loopback server ----------------------------------------
 
-std::string Reply(const std::string& status, const std::string& body, const std::string& extra = "") {
-    return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + extra +
-           "Connection: close\r\n\r\n" + body;
-}
-
 std::string ReadAll(HttpResponse& response, std::size_t piece, bool& failed, std::size_t& largest) {
     std::string body;
     std::vector<char> buffer(piece);
@@ -205,11 +200,10 @@ std::string ReadAll(HttpResponse& response, std::size_t piece, bool& failed, std
 
 TEST(CurlHttp, BodyKeptWhateverTheStatusInPiecesNoLargerThanAsked) {
     const std::string big = Incompressible(300000, 11);
-    RawHttpServer server([&](const std::string& head) {
-        const std::string path = RequestPath(head);
-        if (path == "/big") return Reply("200 OK", big);
-        if (path == "/moved") return Reply("302 Found", "", "Location: /big\r\n");
-        return Reply("404 Not Found", "<html>no such page</html>");
+    FaultServer server([&](const std::string& path, const std::string&) {
+        if (path == "/big") return FaultReply(HttpReply("200 OK", big));
+        if (path == "/moved") return FaultReply(HttpReply("302 Found", "", "Location: /big\r\n"));
+        return FaultReply(HttpReply("404 Not Found", "<html>no such page</html>"));
     });
     auto session = sandbox::OpenCurlSession("QLR");
     ASSERT_TRUE(session);
@@ -219,7 +213,7 @@ TEST(CurlHttp, BodyKeptWhateverTheStatusInPiecesNoLargerThanAsked) {
     };
     const std::string missing = "<html>no such page</html>";
     for (const Case& c : {Case{"/big", big}, Case{"/nothing", missing}, Case{"/moved", big}}) {
-        auto response = session->OpenUrl(server.Url(c.path));
+        auto response = session->OpenUrl(server.Origin() + c.path);
         ASSERT_TRUE(response) << c.path;
         EXPECT_EQ(response->AnnouncedLength(), static_cast<std::int64_t>(c.body.size())) << c.path;
         bool failed = true;
@@ -236,10 +230,10 @@ TEST(CurlHttp, BodyKeptWhateverTheStatusInPiecesNoLargerThanAsked) {
 
 TEST(CurlHttp, CutOffBodyIsAFailedRead) {
     const std::string part = Incompressible(5000, 12);
-    RawHttpServer server([&](const std::string&) {
-        return "HTTP/1.1 200 OK\r\nContent-Length: 20000\r\nConnection: close\r\n\r\n" + part;
+    FaultServer server([&](const std::string&, const std::string&) {
+        return FaultReply("HTTP/1.1 200 OK\r\nContent-Length: 20000\r\nConnection: close\r\n\r\n" + part);
     });
-    auto response = sandbox::OpenCurlSession("QLR")->OpenUrl(server.Url("/x"));
+    auto response = sandbox::OpenCurlSession("QLR")->OpenUrl(server.Origin() + "/x");
     ASSERT_TRUE(response);
     EXPECT_EQ(response->AnnouncedLength(), 20000);
     bool failed = false;
@@ -253,10 +247,10 @@ TEST(CurlHttp, NothingListeningCannotBeOpened) {
     EXPECT_EQ(session->OpenUrl(kUnreachableServer), nullptr);
     EXPECT_EQ(session->OpenUrl("http://name.invalid/"), nullptr);
     // A redirect to a place where nothing listens cannot be opened either.
-    RawHttpServer server([](const std::string&) {
-        return Reply("302 Found", "", std::string("Location: ") + kUnreachableServer + "\r\n");
+    FaultServer server([](const std::string&, const std::string&) {
+        return FaultReply(HttpReply("302 Found", "", std::string("Location: ") + kUnreachableServer + "\r\n"));
     });
-    EXPECT_EQ(session->OpenUrl(server.Url("/")), nullptr);
+    EXPECT_EQ(session->OpenUrl(server.Origin() + "/"), nullptr);
 }
 
 }  // namespace
