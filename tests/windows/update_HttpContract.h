@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/main.h"
 #include "update_FaultServer.h"
 
 namespace qlr::testing {
@@ -76,6 +77,30 @@ inline FaultServer::Handler HttpContractHandler(const std::vector<HttpContractCa
             reply.bytes.replace(at, 8, origin);
         return reply;
     };
+}
+
+inline void PrepareContractForm(TForm1& form) {
+    form.ExpectedBytes = 10000000;
+    form.ProgramStarted = false;
+    form.f_progress = std::make_unique<Tf_progress>();
+}
+
+// Runs the real DownloadFile from a gauge at 0 and a cleared log: the log it
+// wrote, then the message it ended with, as the run pass saves them.
+inline std::string ContractDownload(TForm1& form, const std::string& url, const std::string& local) {
+    form.Memo3.Clear();
+    form.f_progress->Gauge1.SetProgress(0);
+    std::string message;
+    try {
+        form.DownloadFile(url, local);
+    } catch (const RunError& error) {
+        message = error.what();
+    }
+    return form.Memo3.Text() + message;
+}
+
+inline std::string ExpectedLog(const HttpContractCase& c, const std::string& url) {
+    return std::string("Gauge = 0\r\n") + (*c.error ? c.error + url : "");
 }
 
 }  // namespace qlr::testing
