@@ -142,16 +142,24 @@ TEST_F(UpdateRun, SchoolNameReachesTheServerAsWritten) {
 
 // ---- HTTPS ------------------------------------------------------------------------
 
-// A throw-away test CA and localhost certificates, made once per test run.
+// A throw-away test CA and localhost certificates, made once per test run
+// and removed at its end.
 const std::string& TestCertificates() {
-    static const std::string folder = [] {
+    struct Folder {
+        std::string path;
+        ~Folder() {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    };
+    static const Folder folder{[] {
         std::string pattern = (std::filesystem::temp_directory_path() / "qlr-certificates-XXXXXX").string();
         if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a certificate folder");
         const std::string command = std::string(QLR_SOURCE_DIR) + "/scripts/test-certificates.sh " + pattern;
         if (std::system(command.c_str()) != 0) throw std::runtime_error("cannot make test certificates");
         return pattern;
-    }();
-    return folder;
+    }()};
+    return folder.path;
 }
 
 class HttpsRun : public UpdateRun {
