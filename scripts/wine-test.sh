@@ -9,4 +9,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 for arg in "$@"; do
   if [ "$arg" = --gtest_list_tests ]; then exec "$here/wine-run.sh" "$@"; fi
 done
-exec "$here/with-server.sh" "$here/wine-run.sh" "$@"
+# The HTTPS cases need the server to speak TLS with a test CA's certificate.
+serve=()
+for arg in "$@"; do
+  case $arg in --gtest_filter=HttpsRun.*) serve=(--tls) ;; esac
+done
+exec "$here/with-server.sh" "${serve[@]}" "$here/wine-run.sh" "$@"

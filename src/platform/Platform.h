@@ -6,8 +6,10 @@
 // Win32 A/W macros (CreateFile, ReplaceFile, CreateProcess).
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -96,9 +98,26 @@ public:
 class HttpSession {
 public:
     virtual ~HttpSession() = default;
-    // A plain GET, never from a cache; nullptr when the URL cannot be opened.
+    // A plain GET, never from a cache, redirects followed to http and https
+    // only; nullptr when the URL cannot be opened or no response arrived in
+    // time. Reads fill the buffer unless the body ends, and fail when less
+    // than kHttpLeastBytes arrive within the time limit; a body longer than
+    // its Content-Length ends there.
     virtual std::unique_ptr<HttpResponse> OpenUrl(const std::string& url) = 0;
 };
+
+inline constexpr std::size_t kHttpLeastBytes = 1024;
+
+// 60 s, or QLR_HTTP_TIME_LIMIT whole seconds (1 to 3600) for tests and slow links.
+inline std::chrono::milliseconds HttpTimeLimit() {
+    long seconds = 60;
+    if (const char* text = std::getenv("QLR_HTTP_TIME_LIMIT")) {
+        char* end = nullptr;
+        long given = std::strtol(text, &end, 10);
+        if (end != text && *end == '\0' && given >= 1 && given <= 3600) seconds = given;
+    }
+    return std::chrono::seconds(seconds);
+}
 
 // ---- shell links ---------------------------------------------------------
 
@@ -231,7 +250,8 @@ public:
     virtual std::unique_ptr<RegistryKey> OpenRegistryKey(RegistryRoot root, const std::string& path,
                                                          bool create) = 0;
 
-    // HTTP with the system's proxy settings. nullptr when the layer cannot start.
+    // HTTP with the system's proxy settings and root certificates, and the
+    // time limit of HttpTimeLimit(). nullptr when the layer cannot start.
     virtual std::unique_ptr<HttpSession> OpenInternet(const std::string& agent) = 0;
 
     // Shell link object; throws RunError when it cannot be created.

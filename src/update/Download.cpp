@@ -9,6 +9,8 @@ namespace qlr {
 
 namespace {
 constexpr std::size_t kReadSize = 1025;
+// BytesRead is a signed 32-bit count: a longer reply is not a download this program can hold.
+constexpr std::int64_t kLargestBody = std::numeric_limits<std::int32_t>::max();
 }  // namespace
 
 void TForm1::DownloadFile(const std::string& url, const std::string& localPath) {
@@ -29,11 +31,12 @@ void TForm1::DownloadFile(const std::string& url, const std::string& localPath) 
 
     const RepaintPacer paced(platform_, {&Edit5, &Edit7, &Edit8});
     std::int64_t total = 0;
-    bool failed = false;
+    const auto announced = response->AnnouncedLength();
+    bool failed = announced && *announced > kLargestBody;
     char buffer[kReadSize];
-    for (;;) {
+    while (!failed) {
         const HttpRead read = response->Read(buffer, sizeof buffer);
-        if (read.failed) {
+        if (read.failed || total + static_cast<std::int64_t>(read.count) > kLargestBody) {
             failed = true;
             break;
         }
@@ -42,8 +45,7 @@ void TForm1::DownloadFile(const std::string& url, const std::string& localPath) 
             break;
         }
         total += static_cast<std::int64_t>(read.count);
-        BytesRead = static_cast<std::int32_t>(
-            std::min<std::int64_t>(total, std::numeric_limits<std::int32_t>::max()));
+        BytesRead = static_cast<std::int32_t>(total);
         const std::int64_t percentage = Percentage(total, ExpectedBytes);
         Edit5.SetText(std::to_string(total));
         Edit5.Repaint();
@@ -64,7 +66,6 @@ void TForm1::DownloadFile(const std::string& url, const std::string& localPath) 
         }
         if (read.count == 0) break;
     }
-    const auto announced = response->AnnouncedLength();
     if (announced && total < *announced) failed = true;
     if (!out.Flush()) failed = true;
     file.reset();

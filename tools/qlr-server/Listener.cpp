@@ -23,7 +23,6 @@ constexpr milliseconds kHeaderLimit{5000};   // request line and headers, whole
 constexpr milliseconds kReadTimeout{10000};  // any one wait for bytes after the headers
 constexpr milliseconds kWriteTimeout{60000};
 constexpr int kWorkers = 128;
-constexpr int kBacklog = 1024;
 
 // A socket stream whose reads also end at the header deadline while one is set.
 class DeadlineStream final : public httplib::Stream {
@@ -107,25 +106,13 @@ private:
 
 }  // namespace
 
-Listener::Listener() {
+void Harden(httplib::Server& server) {
     // The pool is owned and deleted by httplib::Server.
-    new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
-    set_socket_options([](socket_t sock) {
+    server.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
+    server.set_socket_options([](socket_t sock) {
         int yes = 1;
         ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
-}
-
-int Listener::Bind(const std::string& host, int port, std::string& error) {
-    int bound = port == 0 ? bind_to_any_port(host) : (bind_to_port(host, port) ? port : -1);
-    if (bound < 0) {
-        const int reason = errno;
-        error = reason == EADDRINUSE ? "the port is already in use" : std::strerror(reason);
-        return -1;
-    }
-    // httplib listens with a backlog of 5; a burst of schools needs more.
-    ::listen(svr_sock_, kBacklog);
-    return bound;
 }
 
 bool Listener::process_and_close_socket(socket_t sock) {

@@ -30,11 +30,17 @@ int ServeCommand(const Arguments& arguments) {
             long port = std::strtol(value.c_str(), &end, 10);
             if (value.empty() || *end != '\0' || port < 0 || port > 65535) return UsageError("bad port: " + value);
             options.port = static_cast<int>(port);
+        } else if (arg == "--tls-cert") {
+            options.tlsCertificate = value;
+        } else if (arg == "--tls-key") {
+            options.tlsKey = value;
         } else {
             return UsageError("unknown option: " + arg);
         }
     }
     if (!haveRoot) return UsageError("--root FOLDER is required");
+    if (options.tlsCertificate.empty() != options.tlsKey.empty())
+        return UsageError("--tls-cert and --tls-key go together");
     if (!std::filesystem::is_directory(options.root)) return UsageError("not a folder: " + options.root.string());
 
     // Signals are taken by one thread that stops the server; the others never see them.
@@ -48,7 +54,7 @@ int ServeCommand(const Arguments& arguments) {
     std::unique_ptr<UpdateServer> server;
     try {
         server = std::make_unique<UpdateServer>(options);
-    } catch (const RolloutError& error) {
+    } catch (const std::exception& error) {  // a damaged rollout.txt, an unusable certificate
         std::cerr << "qlr-server: " << error.what() << "\n";
         return 1;
     }

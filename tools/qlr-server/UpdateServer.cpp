@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
 namespace qlr::server {
@@ -41,32 +42,43 @@ UpdateServer::UpdateServer(ServeOptions options)
       updates_(options_.root / "updates"),
       publisher_(options_.root),
       log_(options_.root / "checkins.log") {
-    listener_.Get("/index.php", [this](const httplib::Request& request, httplib::Response& response) {
+    if (options_.tlsCertificate.empty()) {
+        plain_ = std::make_unique<Listener>();
+        http_ = plain_.get();
+    } else {
+        tls_ = std::make_unique<TlsListener>(options_.tlsCertificate, options_.tlsKey);
+        if (!tls_->is_valid())
+            throw std::runtime_error("cannot use the certificate " + options_.tlsCertificate + " with the key " +
+                                     options_.tlsKey);
+        http_ = tls_.get();
+    }
+    http_->Get("/index.php", [this](const httplib::Request& request, httplib::Response& response) {
         Serve(request, response);
     });
-    listener_.Get(R"(/updates/(.*))", [this](const httplib::Request& request, httplib::Response& response) {
+    http_->Get(R"(/updates/(.*))", [this](const httplib::Request& request, httplib::Response& response) {
         ServePackage(request.matches[1].str(), request, response);
     });
-    listener_.set_error_handler([](const httplib::Request&, httplib::Response& response) {
+    http_->set_error_handler([](const httplib::Request&, httplib::Response& response) {
         if (response.status == 404) NotFound(response);
     });
 }
 
 int UpdateServer::Run() {
     std::string error;
-    const int port = listener_.Bind(options_.host, options_.port, error);
+    const int port = plain_ ? plain_->Bind(options_.host, options_.port, error)
+                           : tls_->Bind(options_.host, options_.port, error);
     if (port < 0) {
         std::cerr << "qlr-server: cannot listen on " << options_.host << ":" << options_.port << ": " << error
                   << "\n";
         return 1;
     }
-    std::cout << "listening on http://" << options_.host << ":" << port << "/" << std::endl;
-    listener_.listen_after_bind();
+    std::cout << "listening on " << (tls_ ? "https" : "http") << "://" << options_.host << ":" << port << "/" << std::endl;
+    http_->listen_after_bind();
     log_.Close();
     return 0;
 }
 
-void UpdateServer::Stop() { listener_.stop(); }
+void UpdateServer::Stop() { http_->stop(); }
 
 void UpdateServer::Serve(const httplib::Request& request, httplib::Response& response) {
     log_.Add(LocalTimeText() + "\t" + request.remote_addr + "\tSchool=" +

@@ -4,6 +4,7 @@
 // request and package request is a line of ROOT/checkins.log.
 
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "CheckInLog.h"
@@ -16,11 +17,13 @@ struct ServeOptions {
     std::filesystem::path root;
     std::string host = "127.0.0.1";
     int port = 0;
+    std::string tlsCertificate, tlsKey;  // both set: HTTPS
 };
 
 class UpdateServer {
 public:
-    // Throws RolloutError when ROOT/rollout.txt is damaged.
+    // Throws RolloutError when ROOT/rollout.txt is damaged, std::runtime_error
+    // when the certificate and key cannot be used.
     explicit UpdateServer(ServeOptions options);
 
     // Serves until Stop(); 1 when it cannot listen.
@@ -35,7 +38,9 @@ private:
     std::filesystem::path updates_;
     Publisher publisher_;
     CheckInLog log_;
-    Listener listener_;
+    std::unique_ptr<Listener> plain_;
+    std::unique_ptr<TlsListener> tls_;
+    httplib::Server* http_;
 };
 
 }  // namespace qlr::server

@@ -8,7 +8,7 @@
 namespace qlr::server {
 
 const char* const kUsage =
-    "Usage: qlr-server --root FOLDER [--host 127.0.0.1] [--port N]\n"
+    "Usage: qlr-server --root FOLDER [--host 127.0.0.1] [--port N] [--tls-cert FILE --tls-key FILE]\n"
     "       qlr-server publish [--watch] FOLDER\n"
     "       qlr-server report [--days N] [--output FILE] LOG...\n"
     "\n"
@@ -21,7 +21,8 @@ const char* const kUsage =
     "  Check-ins and package downloads are logged to standard output and\n"
     "  FOLDER/checkins.log. --port 0 (the default) picks a free port. The server\n"
     "  prints \"listening on http://HOST:PORT/\" once it accepts requests, and stops\n"
-    "  on SIGINT or SIGTERM.\n"
+    "  on SIGINT or SIGTERM. --tls-cert FILE --tls-key FILE serve HTTPS with this PEM\n"
+    "  certificate (chain) and its private key (\"listening on https://...\").\n"
     "\n"
     "publish: writes the lists to FOLDER/published/index-00.txt .. index-99.txt, one\n"
     "  per rollout bucket, as nginx serves them (deploy/nginx/qlr.conf). The server\n"
@@ -34,7 +35,8 @@ const char* const kUsage =
     "  schools not seen in the last N days (default 7), totals. Written to FILE or\n"
     "  standard output.\n"
     "\n"
-    "Exit status: 0 done (or a clean stop), 1 failed (cannot listen, damaged\n"
+    "Exit status: 0 done (or a clean stop), 1 failed (cannot listen, unusable\n"
+    "certificate, damaged "
     "rollout.txt, unreadable log), 2 bad usage.\n";
 
 int UsageError(const std::string& message) {

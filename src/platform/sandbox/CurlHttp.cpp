@@ -4,6 +4,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -40,11 +41,15 @@ struct HeaderList {
     void Add(const char* line) { list = curl_slist_append(list, line); }
 };
 
+using Clock = std::chrono::steady_clock;
+
 // One transfer driven by the multi interface, so that the body can be
-// pulled in small reads while libcurl never holds more than one piece.
+// pulled in small reads while libcurl never holds more than one piece
+// (CURLOPT_BUFFERSIZE) and the time limit is kept between pieces.
 class CurlResponse final : public HttpResponse {
 public:
-    CurlResponse(const std::string& url, const std::string& agent) {
+    CurlResponse(const std::string& url, const std::string& agent, const CurlOptions& options)
+        : limit_(options.timeLimit) {
         if (!easy_.h || !multi_.h) return;
         headers_.Add("Cache-Control: no-cache");
         headers_.Add("Pragma: no-cache");
@@ -52,12 +57,12 @@ public:
         curl_easy_setopt(easy_.h, CURLOPT_URL, url.c_str());
         curl_easy_setopt(easy_.h, CURLOPT_USERAGENT, agent.c_str());
         curl_easy_setopt(easy_.h, CURLOPT_HTTPHEADER, headers_.list);
+        curl_easy_setopt(easy_.h, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(easy_.h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(easy_.h, CURLOPT_FOLLOWLOCATION, 1L);
         curl_easy_setopt(easy_.h, CURLOPT_MAXREDIRS, 10L);
-        curl_easy_setopt(easy_.h, CURLOPT_CONNECTTIMEOUT, 60L);
-        // A stalled transfer fails rather than hanging the run for ever.
-        curl_easy_setopt(easy_.h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(easy_.h, CURLOPT_LOW_SPEED_TIME, 60L);
+        curl_easy_setopt(easy_.h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limit_.count()));
+        if (!options.extraRoots.empty()) curl_easy_setopt(easy_.h, CURLOPT_CAINFO, options.extraRoots.c_str());
         curl_easy_setopt(easy_.h, CURLOPT_BUFFERSIZE, 64L * 1024L);
         curl_easy_setopt(easy_.h, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(easy_.h, CURLOPT_WRITEFUNCTION, &CurlResponse::OnBody);
@@ -72,29 +77,39 @@ public:
         if (added_) curl_multi_remove_handle(multi_.h, easy_.h);
     }
 
-    // Runs the transfer until the final response's headers arrived.
+    // Runs the transfer until the final response's headers arrived, within the time limit.
     bool Open() {
         if (!added_) return false;
+        windowStart_ = Clock::now();
         while (!headersDone_ && !done_) Pump();
-        if (headersDone_) return true;
-        return result_ == CURLE_OK;  // a transfer without headers (file:, ftp:) that ended well
+        if (headersDone_) {
+            windowStart_ = Clock::now();
+            windowBytes_ = 0;
+            return true;
+        }
+        return false;
     }
 
     HttpRead Read(char* buffer, std::size_t count) override {
-        while (pending_.size() == offset_ && !done_) Pump();
-        if (pending_.size() == offset_) return HttpRead{0, result_ != CURLE_OK};
-        std::size_t n = std::min(count, pending_.size() - offset_);
-        std::memcpy(buffer, pending_.data() + offset_, n);
-        offset_ += n;
-        if (offset_ == pending_.size()) {
-            pending_.clear();
-            offset_ = 0;
-            if (paused_) {
-                paused_ = false;
-                curl_easy_pause(easy_.h, CURLPAUSE_CONT);  // may hand over the held piece at once
+        std::size_t filled = 0;
+        while (filled < count) {
+            while (pending_.size() == offset_ && !done_) Pump();
+            if (pending_.size() == offset_) break;
+            std::size_t n = std::min(count - filled, pending_.size() - offset_);
+            std::memcpy(buffer + filled, pending_.data() + offset_, n);
+            offset_ += n;
+            filled += n;
+            if (offset_ == pending_.size()) {
+                pending_.clear();
+                offset_ = 0;
+                if (paused_) {
+                    paused_ = false;
+                    curl_easy_pause(easy_.h, CURLPAUSE_CONT);  // may hand over the held piece at once
+                }
             }
         }
-        return HttpRead{n, false};
+        if (filled == 0) return HttpRead{0, result_ != CURLE_OK};
+        return HttpRead{filled, false};
     }
 
     std::optional<std::int64_t> AnnouncedLength() override {
@@ -106,6 +121,11 @@ public:
 
 private:
     void Pump() {
+        const auto waited = Clock::now() - windowStart_;
+        if (waited >= limit_) {
+            Finish(CURLE_OPERATION_TIMEDOUT);
+            return;
+        }
         progress_ = false;
         int running = 0;
         CURLMcode mc = curl_multi_perform(multi_.h, &running);
@@ -122,7 +142,8 @@ private:
             return;
         }
         if (progress_) return;
-        curl_multi_poll(multi_.h, nullptr, 0, 1000, nullptr);
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(limit_ - waited).count();
+        curl_multi_poll(multi_.h, nullptr, 0, static_cast<int>(std::clamp<long long>(left, 1, 1000)), nullptr);
     }
 
     void Finish(CURLcode result) {
@@ -141,6 +162,12 @@ private:
         }
         me->pending_.assign(data, size * count);
         me->offset_ = 0;
+        // At least kHttpLeastBytes within each time limit, or the transfer fails.
+        me->windowBytes_ += size * count;
+        if (me->windowBytes_ >= kHttpLeastBytes) {
+            me->windowBytes_ = 0;
+            me->windowStart_ = Clock::now();
+        }
         return size * count;
     }
 
@@ -165,6 +192,9 @@ private:
         return size * count;
     }
 
+    std::chrono::milliseconds limit_;
+    Clock::time_point windowStart_ = Clock::now();
+    std::size_t windowBytes_ = 0;
     EasyHandle easy_;
     MultiHandle multi_;
     HeaderList headers_;
@@ -182,22 +212,23 @@ private:
 
 class CurlSession final : public HttpSession {
 public:
-    explicit CurlSession(std::string agent) : agent_(std::move(agent)) {}
+    CurlSession(std::string agent, CurlOptions options) : agent_(std::move(agent)), options_(std::move(options)) {}
     std::unique_ptr<HttpResponse> OpenUrl(const std::string& url) override {
-        auto response = std::make_unique<CurlResponse>(url, agent_);
+        auto response = std::make_unique<CurlResponse>(url, agent_, options_);
         if (!response->Open()) return nullptr;
         return response;
     }
 
 private:
     std::string agent_;
+    CurlOptions options_;
 };
 
 }  // namespace
 
-std::unique_ptr<HttpSession> OpenCurlSession(const std::string& agent) {
+std::unique_ptr<HttpSession> OpenCurlSession(const std::string& agent, CurlOptions options) {
     if (!GlobalInit()) return nullptr;
-    return std::make_unique<CurlSession>(agent);
+    return std::make_unique<CurlSession>(agent, std::move(options));
 }
 
 }  // namespace qlr::sandbox

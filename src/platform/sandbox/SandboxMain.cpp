@@ -63,6 +63,8 @@ Files in DIR:
                                           in it can be made or removed
                          key HKLM\path    cannot be opened (HKCU likewise)
   sandbox-user.txt     the Windows user name (set by --init)
+  trusted-roots.pem    root certificates (PEM) this machine trusts for HTTPS
+                       beside the host's own, as a Windows root store would
   failure-report.txt   failures a person must see when the run log itself
                        cannot be saved; they are written to standard error too
 
@@ -70,6 +72,8 @@ Environment:
   QLR_SANDBOX_ROOT     the sandbox root when --root is not given
   QLR_SANDBOX_FAST=1   timers and sleeps take 1 ms (for tests)
   QLR_UPDATE_BASE_URL  the update server's base address, ending in /
+  QLR_HTTP_TIME_LIMIT  seconds (1 to 3600, default 60) within which a server
+                       must answer and each download must receive 1 KiB
 
 Exit status: 0 when the run or the set-up ended; 1 when it failed; 2 for
 bad arguments or no sandbox root.

@@ -340,7 +340,13 @@ public:
         return OpenSandboxKey(root_, hive + path, create);
     }
 
-    std::unique_ptr<HttpSession> OpenInternet(const std::string& agent) override { return OpenCurlSession(agent); }
+    std::unique_ptr<HttpSession> OpenInternet(const std::string& agent) override {
+        // The machine's own root store: certificates trusted beside the host's.
+        CurlOptions options;
+        const std::string roots = root_ + "/trusted-roots.pem";
+        if (::access(roots.c_str(), R_OK) == 0) options.extraRoots = roots;
+        return OpenCurlSession(agent, std::move(options));
+    }
 
     std::unique_ptr<ShellLink> CreateShellLink() override { return std::make_unique<SandboxShellLink>(*this); }
 

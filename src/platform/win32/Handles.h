@@ -127,7 +127,7 @@ private:
     HDC dc_;
 };
 
-// One HINTERNET, session or URL alike.
+// WinInet sessions, connections and requests alike.
 struct InternetHandleTraits {
     static HINTERNET Invalid() { return nullptr; }
     static bool Valid(HINTERNET h) { return h != nullptr; }

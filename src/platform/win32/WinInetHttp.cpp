@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 #include "platform/win32/Handles.h"
 
@@ -12,52 +14,209 @@ namespace qlr::win32 {
 
 namespace {
 
+constexpr std::size_t kBlockSize = 64 * 1024;
+constexpr int kMostRedirects = 10;
+
+using Clock = std::chrono::steady_clock;
+
+std::optional<std::string> QueryText(HINTERNET request, DWORD what) {
+    char text[2048];
+    DWORD size = sizeof text - 1;
+    DWORD index = 0;
+    if (!HttpQueryInfoA(request, what, text, &size, &index)) return std::nullopt;
+    return std::string(text, size);
+}
+
+std::optional<long long> QueryNumber(HINTERNET request, DWORD what) {
+    auto text = QueryText(request, what);
+    if (!text || text->empty()) return std::nullopt;
+    char* end = nullptr;
+    long long value = std::strtoll(text->c_str(), &end, 10);
+    if (end == text->c_str() || *end != '\0' || value < 0) return std::nullopt;
+    return value;
+}
+
+struct Address {
+    bool secure = false;
+    std::string host, target;
+    INTERNET_PORT port = 0;
+};
+
+// Only http and https addresses are fetched, redirected to or not.
+std::optional<Address> Split(const std::string& url) {
+    char host[256] = {}, path[2048] = {}, extra[2048] = {};
+    URL_COMPONENTSA parts{};
+    parts.dwStructSize = sizeof parts;
+    parts.lpszHostName = host;
+    parts.dwHostNameLength = sizeof host;
+    parts.lpszUrlPath = path;
+    parts.dwUrlPathLength = sizeof path;
+    parts.lpszExtraInfo = extra;
+    parts.dwExtraInfoLength = sizeof extra;
+    if (!InternetCrackUrlA(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) return std::nullopt;
+    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return std::nullopt;
+    Address address;
+    address.secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    address.host = host;
+    address.port = parts.nPort;
+    address.target = std::string(path) + extra;
+    if (address.target.empty()) address.target = "/";
+    return address;
+}
+
+std::optional<std::string> Resolve(const std::string& base, const std::string& location) {
+    std::vector<char> combined(base.size() + location.size() + 64);
+    DWORD size = static_cast<DWORD>(combined.size());
+    if (!InternetCombineUrlA(base.c_str(), location.c_str(), combined.data(), &size, ICU_NO_ENCODE))
+        return std::nullopt;
+    return std::string(combined.data(), size);
+}
+
+bool IsRedirect(long long status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// The body in blocks of kBlockSize taken from what WinInet holds without
+// waiting; it waits only when nothing is there, so a trickling server is
+// noticed between blocks instead of holding one read for ever.
 class WinInetResponse final : public HttpResponse {
 public:
-    explicit WinInetResponse(HINTERNET url) : url_(url) {}
+    WinInetResponse(InternetHandle connection, InternetHandle request, std::chrono::milliseconds limit)
+        : connection_(std::move(connection)), request_(std::move(request)), limit_(limit),
+          announced_(QueryNumber(request_.get(), HTTP_QUERY_CONTENT_LENGTH)), block_(kBlockSize),
+          windowStart_(Clock::now()) {}
 
     HttpRead Read(char* buffer, std::size_t count) override {
-        DWORD delivered = 0;
-        DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(count, 0x7fffffff));
-        if (!InternetReadFile(url_.get(), buffer, wanted, &delivered)) return HttpRead{0, true};
-        return HttpRead{delivered, false};
+        std::size_t filled = 0;
+        while (filled < count) {
+            if (next_ == end_ && !FillBlock()) break;
+            std::size_t n = std::min(count - filled, end_ - next_);
+            std::memcpy(buffer + filled, block_.data() + next_, n);
+            next_ += n;
+            filled += n;
+        }
+        if (filled == 0 && failed_) return HttpRead{0, true};
+        return HttpRead{filled, false};
     }
 
     std::optional<std::int64_t> AnnouncedLength() override {
-        char text[32] = {};
-        DWORD size = sizeof text - 1;
-        DWORD index = 0;
-        if (!HttpQueryInfoA(url_.get(), HTTP_QUERY_CONTENT_LENGTH, text, &size, &index)) return std::nullopt;
-        char* end = nullptr;
-        long long length = std::strtoll(text, &end, 10);
-        if (end == text || length < 0) return std::nullopt;
-        return static_cast<std::int64_t>(length);
+        if (!announced_) return std::nullopt;
+        return static_cast<std::int64_t>(*announced_);
     }
 
 private:
-    InternetHandle url_;
+    // False at the end of the body or when the transfer failed.
+    bool FillBlock() {
+        next_ = end_ = 0;
+        if (ended_ || failed_) return false;
+        std::size_t wanted = kBlockSize;
+        if (announced_) {
+            // Bytes past the announced length are not part of the body.
+            long long left = *announced_ - received_;
+            if (left <= 0) return Stop(false);
+            wanted = static_cast<std::size_t>(std::min<long long>(left, kBlockSize));
+        }
+        for (;;) {
+            INTERNET_BUFFERSA piece{};
+            piece.dwStructSize = sizeof piece;
+            piece.lpvBuffer = block_.data();
+            piece.dwBufferLength = static_cast<DWORD>(wanted);
+            if (!InternetReadFileExA(request_.get(), &piece, IRF_NO_WAIT, 0)) return Stop(true);
+            if (piece.dwBufferLength > 0) {
+                end_ = std::min<std::size_t>(piece.dwBufferLength, wanted);
+                Count(end_);
+                return true;
+            }
+            if (Clock::now() - windowStart_ >= limit_) return Stop(true);
+            // Waits up to the receive timeout for more; 0 at the end of the body.
+            DWORD available = 0;
+            if (!InternetQueryDataAvailable(request_.get(), &available, 0, 0)) return Stop(true);
+            if (available == 0) return Stop(false);
+        }
+    }
+
+    void Count(std::size_t n) {
+        received_ += static_cast<long long>(n);
+        windowBytes_ += n;
+        if (windowBytes_ >= kHttpLeastBytes) {
+            windowBytes_ = 0;
+            windowStart_ = Clock::now();
+        } else if (Clock::now() - windowStart_ >= limit_) {
+            failed_ = true;  // what came is kept for this read; the next one fails
+        }
+    }
+
+    bool Stop(bool failed) {
+        (failed ? failed_ : ended_) = true;
+        return false;
+    }
+
+    InternetHandle connection_;
+    InternetHandle request_;
+    std::chrono::milliseconds limit_;
+    std::optional<long long> announced_;
+    std::vector<char> block_;
+    std::size_t next_ = 0, end_ = 0;
+    long long received_ = 0;
+    std::size_t windowBytes_ = 0;
+    Clock::time_point windowStart_;
+    bool ended_ = false, failed_ = false;
 };
 
 class WinInetSession final : public HttpSession {
 public:
-    explicit WinInetSession(HINTERNET session) : session_(session) {}
+    WinInetSession(HINTERNET session, std::chrono::milliseconds limit) : session_(session), limit_(limit) {}
 
     std::unique_ptr<HttpResponse> OpenUrl(const std::string& url) override {
-        HINTERNET handle = InternetOpenUrlA(session_.get(), url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0);
-        if (!handle) return nullptr;
-        return std::make_unique<WinInetResponse>(handle);
+        std::string current = url;
+        for (int hop = 0; hop <= kMostRedirects; ++hop) {
+            auto address = Split(current);
+            if (!address) return nullptr;
+            InternetHandle connection(InternetConnectA(session_.get(), address->host.c_str(), address->port,
+                                                       nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+            if (!connection) return nullptr;
+            // Redirects are followed here, so that each hop is checked and timed.
+            DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT |
+                          INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI |
+                          (address->secure ? INTERNET_FLAG_SECURE : 0);
+            InternetHandle request(HttpOpenRequestA(connection.get(), "GET", address->target.c_str(), nullptr,
+                                                    nullptr, nullptr, flags, 0));
+            if (!request) return nullptr;
+            // Set before sending: WinInet takes them when it opens the connection.
+            DWORD ms = static_cast<DWORD>(limit_.count());
+            for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                                 INTERNET_OPTION_RECEIVE_TIMEOUT})
+                InternetSetOptionA(request.get(), option, &ms, sizeof ms);
+            if (!HttpSendRequestA(request.get(), nullptr, 0, nullptr, 0)) return nullptr;
+            // A connection closed before a status line is no response at all.
+            auto version = QueryText(request.get(), HTTP_QUERY_VERSION);
+            auto status = QueryNumber(request.get(), HTTP_QUERY_STATUS_CODE);
+            if (!version || version->rfind("HTTP/1.", 0) != 0 || !status || *status < 100) return nullptr;
+            if (IsRedirect(*status)) {
+                auto location = QueryText(request.get(), HTTP_QUERY_LOCATION);
+                if (location) {
+                    auto next = Resolve(current, *location);
+                    if (!next) return nullptr;
+                    current = *next;
+                    continue;
+                }
+            }
+            return std::make_unique<WinInetResponse>(std::move(connection), std::move(request), limit_);
+        }
+        return nullptr;
     }
 
 private:
     InternetHandle session_;
+    std::chrono::milliseconds limit_;
 };
 
 }  // namespace
 
-std::unique_ptr<HttpSession> OpenWinInetSession(const std::string& agent) {
+std::unique_ptr<HttpSession> OpenWinInetSession(const std::string& agent, std::chrono::milliseconds limit) {
     HINTERNET session = InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     if (!session) return nullptr;
-    return std::make_unique<WinInetSession>(session);
+    return std::make_unique<WinInetSession>(session, limit);
 }
 
 }  // namespace qlr::win32

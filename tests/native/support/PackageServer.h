@@ -36,10 +36,13 @@ inline std::string FileBytes(const std::filesystem::path& path) {
 }
 
 // qlr-server on a free loopback port over a folder of its own; stopped on destruction.
+// Given a folder of scripts/test-certificates.sh, it serves HTTPS at https://localhost:PORT/.
 class PackageServer {
 public:
-    // Serves a fresh folder of its own, or `folder` as it stands (left in place).
-    explicit PackageServer(std::filesystem::path folder = {}) : folder_(std::move(folder)), owned_(folder_.empty()) {
+    // Serves a fresh folder of its own, or `folder` as it stands (left in place);
+    // over HTTPS when given a folder of certificates.
+    explicit PackageServer(std::filesystem::path folder = {}, std::string certificates = "")
+        : certificates_(std::move(certificates)), folder_(std::move(folder)), owned_(folder_.empty()) {
         if (owned_) {
             std::string pattern = (std::filesystem::temp_directory_path() / "qlr-served-XXXXXX").string();
             if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a server folder");
@@ -99,24 +102,31 @@ private:
         const std::string program = BuiltProgram("qlr-server").string();
         const std::string root = folder_.string();
         const std::string output = (folder_ / "server-output.txt").string();
-        char* argv[] = {
-            const_cast<char*>(program.c_str()), const_cast<char*>("--root"), const_cast<char*>(root.c_str()),
-            const_cast<char*>("--port"),        const_cast<char*>("0"),      nullptr};
+        std::vector<std::string> arguments = {program, "--root", root, "--port", "0"};
+        if (!certificates_.empty()) {
+            arguments.insert(arguments.end(), {"--tls-cert", certificates_ + "/server.pem", "--tls-key",
+                                               certificates_ + "/server-key.pem"});
+        }
+        std::vector<char*> argv;
+        for (auto& argument : arguments) argv.push_back(argument.data());
+        argv.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        const int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, environ);
+        const int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
         if (rc != 0) throw std::runtime_error("cannot start " + program);
-        // It prints "listening on http://127.0.0.1:PORT/" once it accepts connections.
+        // It prints "listening on http(s)://127.0.0.1:PORT/" once it accepts connections.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (std::chrono::steady_clock::now() < deadline) {
             std::ifstream in(output);
             for (std::string line; std::getline(in, line);) {
-                const auto at = line.find("http://");
-                if (at == std::string::npos) continue;
-                baseUrl_ = line.substr(at);
+                const auto at = line.find("://");
+                if (line.rfind("listening on ", 0) != 0 || at == std::string::npos) continue;
+                baseUrl_ = line.substr(13);
+                // Certificates name localhost, not the address.
+                if (!certificates_.empty()) baseUrl_.replace(baseUrl_.find("127.0.0.1"), 9, "localhost");
                 while (!baseUrl_.empty() && (baseUrl_.back() == '\r' || baseUrl_.back() == ' '))
                     baseUrl_.pop_back();
                 if (baseUrl_.back() != '/') baseUrl_ += '/';
@@ -127,6 +137,7 @@ private:
         throw std::runtime_error("qlr-server did not report its address: " + FileBytes(output));
     }
 
+    std::string certificates_;
     std::filesystem::path folder_;
     bool owned_ = true;
     pid_t pid_ = -1;

@@ -1,24 +1,17 @@
 #pragma once
 // Helpers of the update tests: a sandbox platform whose HTTP and file
-// writes can be scripted, a raw loopback HTTP server that answers exactly
-// the bytes it is given, and small package builders.
+// writes can be scripted, commands and nginx for the server tests, and small
+// package builders.
 
-#include <arpa/inet.h>
 #include <sys/wait.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
-#include <deque>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "native/support/PackageServer.h"
@@ -190,87 +183,6 @@ inline std::unique_ptr<HttpSession> ScriptedPlatform::OpenInternet(const std::st
     agents.push_back(agent);
     if (internetFails) return nullptr;
     return std::make_unique<ScriptedSession>(*this);
-}
-
-// ---- a loopback server that answers raw bytes ------------------------------
-
-// Answers each connection with the bytes that answer(requestHead) returns,
-// then closes it. Records every request head.
-class RawHttpServer {
-public:
-    explicit RawHttpServer(std::function<std::string(const std::string&)> answer)
-        : answer_(std::move(answer)) {
-        listener_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        int yes = 1;
-        setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            listen(listener_, 8) != 0)
-            throw std::runtime_error("cannot listen on loopback");
-        socklen_t length = sizeof address;
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-        thread_ = std::thread([this] { Serve(); });
-    }
-    ~RawHttpServer() {
-        stopping_ = true;
-        shutdown(listener_, SHUT_RDWR);
-        close(listener_);
-        thread_.join();
-    }
-    std::string Url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(port_) + path;
-    }
-    std::vector<std::string> Requests() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return requests_;
-    }
-
-private:
-    void Serve() {
-        while (!stopping_) {
-            int client = accept(listener_, nullptr, nullptr);
-            if (client < 0) return;
-            std::string head;
-            char buffer[4096];
-            while (head.find("\r\n\r\n") == std::string::npos) {
-                ssize_t n = recv(client, buffer, sizeof buffer, 0);
-                if (n <= 0) break;
-                head.append(buffer, static_cast<std::size_t>(n));
-            }
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                requests_.push_back(head);
-            }
-            const std::string reply = answer_(head);
-            std::size_t sent = 0;
-            while (sent < reply.size()) {
-                ssize_t n = send(client, reply.data() + sent, reply.size() - sent, MSG_NOSIGNAL);
-                if (n <= 0) break;
-                sent += static_cast<std::size_t>(n);
-            }
-            shutdown(client, SHUT_WR);
-            while (recv(client, buffer, sizeof buffer, 0) > 0) {
-            }
-            close(client);
-        }
-    }
-
-    std::function<std::string(const std::string&)> answer_;
-    int listener_ = -1;
-    int port_ = 0;
-    std::atomic<bool> stopping_{false};
-    std::thread thread_;
-    std::mutex mutex_;
-    std::vector<std::string> requests_;
-};
-
-// The first line of a request head: "GET /path HTTP/1.1".
-inline std::string RequestPath(const std::string& head) {
-    auto start = head.find(' ') + 1;
-    return head.substr(start, head.find(' ', start) - start);
 }
 
 // ---- commands, plain GETs, and nginx ---------------------------------------

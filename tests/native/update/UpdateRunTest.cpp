@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 
 #include "native/support/ScriptedPlatform.h"
@@ -18,6 +19,7 @@ std::vector<std::string> CheckSection(const std::string& log) { return UpdateChe
 
 class UpdateRun : public ::testing::Test {
 protected:
+    explicit UpdateRun(const std::string& certificates = "") : server({}, certificates) {}
     void SetUp() override {
         machine.PlaceFoundation();
         machine.PlaceStandin("C:\\TSLData\\QLR\\QLR6-38.exe");
@@ -205,6 +207,75 @@ TEST_F(UpdateRun, KeyedBuildStillShowsAServerMessage) {
     EXPECT_EQ(CheckSection(log).back(), "... FAILED (Failed to unpack QLR6-39)") << log;
     EXPECT_TRUE(log.ends_with("\r\n\r\nPackage withdrawn, try again later")) << log;
     EXPECT_EQ(log.find("Package refused"), std::string::npos) << log;
+}
+
+// ---- HTTPS ------------------------------------------------------------------------
+
+// A throw-away test CA and localhost certificates, made once per test run
+// and removed at its end.
+const std::string& TestCertificates() {
+    struct Folder {
+        std::string path;
+        ~Folder() {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    };
+    static const Folder folder{[] {
+        std::string pattern = (std::filesystem::temp_directory_path() / "qlr-certificates-XXXXXX").string();
+        if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a certificate folder");
+        const std::string command = std::string(QLR_SOURCE_DIR) + "/scripts/test-certificates.sh " + pattern;
+        if (std::system(command.c_str()) != 0) throw std::runtime_error("cannot make test certificates");
+        return pattern;
+    }()};
+    return folder.path;
+}
+
+class HttpsRun : public UpdateRun {
+protected:
+    HttpsRun() : UpdateRun(TestCertificates()) {}
+    // The sandbox machine's root store.
+    void TrustTestAuthority(bool trusted) {
+        const auto roots = machine.Root() / "trusted-roots.pem";
+        std::filesystem::remove(roots);
+        if (trusted) std::filesystem::copy_file(TestCertificates() + "/ca.pem", roots);
+    }
+};
+
+TEST_F(HttpsRun, WholeUpdateOverHttpsOnceTheMachineTrustsTheAuthority) {
+    ASSERT_EQ(server.BaseUrl().rfind("https://localhost:", 0), 0u) << server.BaseUrl();
+    TrustTestAuthority(true);
+    const std::string program = FileBytes(BuiltProgram("standin"));
+    server.Put("QLR6-39.pak", PackageBytes({{kNewProgram, program}}));
+    const std::string log = RunStartup({server.Environment()});
+    EXPECT_EQ(CheckSection(log),
+              (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: 6-39",
+                                        Downloading("QLR6-39"), "Program Loaded, decompressing files",
+                                        "Decoding 1 files", "File 1: C:\\TSLData\\QLR\\QLR6-39.exe", "... OK"}))
+        << log;
+    EXPECT_EQ(machine.Read(kNewProgram), program);
+}
+
+TEST_F(HttpsRun, CertificateOfAnUntrustedAuthorityOrAnotherHostIsRefused) {
+    std::string byAddress = server.BaseUrl();
+    byAddress.replace(byAddress.find("localhost"), 9, "127.0.0.1");
+    struct Case {
+        const char* what;
+        bool trusted;
+        std::string base;
+    };
+    for (const Case& c : {Case{"untrusted authority", false, server.BaseUrl()},
+                          Case{"certificate names another host", true, byAddress}}) {
+        TrustTestAuthority(c.trusted);
+        const std::string log = RunStartup({"QLR_UPDATE_BASE_URL=" + c.base});
+        EXPECT_EQ(CheckSection(log),
+                  (std::vector<std::string>{"Accessing cloud", "Unexpected Exception encountered ...FAILED (2)"}))
+            << c.what << "\n"
+            << log;
+        const std::string tail = "\r\n\r\nCannot open URL: " + c.base + "index.php?School=x&SMSID=x&USER=office";
+        EXPECT_EQ(log.substr(log.size() - std::min(log.size(), tail.size())), tail) << c.what;
+    }
+    EXPECT_TRUE(server.CheckIns().empty()) << server.CheckIns();
 }
 
 }  // namespace

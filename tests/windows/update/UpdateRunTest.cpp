@@ -2,12 +2,18 @@
 // scripts/with-server.sh started for this test run (QLR_SERVER_ROOT names
 // its folder, QLR_UPDATE_BASE_URL its address); and WinInet against it.
 
+#include <windows.h>
+#include <wincrypt.h>
+
 #include <algorithm>
 #include <cstdlib>
 
-#include "windows/support/WineMachine.h"
-#include "common/PackageBytes.h"
+#include "app/main.h"
+#include "common/HttpContract.h"
 #include "common/LogSection.h"
+#include "common/PackageBytes.h"
+#include "platform/win32/Win32Platform.h"
+#include "windows/support/WineMachine.h"
 #include "platform/win32/WinInetHttp.h"
 
 namespace qlr::testing {
@@ -55,12 +61,8 @@ protected:
     std::string Downloading(const std::string& name) const {
         return "Downloading program " + base + "updates/" + name + ".pak to C:\\Temp\\QLR\\" + name + ".pak";
     }
-
-    std::string base, updates;
-    ScopedEnvironment noProxy{"http_proxy", nullptr};
-};
-
-TEST_F(UpdateRun, NewerPackageIsDownloadedAndUnpacked) {
+    // Publishes 6-39, runs the startup copy, and expects it installed.
+    void ExpectNewerPackageInstalled() {
     const std::string program = ReadBytes(BuildFolder() + "\\standin.exe").value();
     Publish("QLR6-39.pak", PackageBytes({{kNewProgram, program}}));
     const std::string log = RunStartup();
@@ -70,7 +72,13 @@ TEST_F(UpdateRun, NewerPackageIsDownloadedAndUnpacked) {
                                         "Decoding 1 files", "File 1: " + kNewProgram, "... OK"}))
         << log;
     EXPECT_EQ(ReadBytes(kNewProgram), program);
-}
+    }
+
+    std::string base, updates;
+    ScopedEnvironment noProxy{"http_proxy", nullptr};
+};
+
+TEST_F(UpdateRun, NewerPackageIsDownloadedAndUnpacked) { ExpectNewerPackageInstalled(); }
 
 TEST_F(UpdateRun, NothingNewerMeansNothingToDo) {
     const std::string log = RunStartup();
@@ -252,9 +260,88 @@ TEST_F(UpdateRun, KeyedBuildUnpacksOnlyPackagesSignedUnderTheirOwnName) {
     }
 }
 
+// ---- HTTPS (scripts/with-server.sh --tls) ------------------------------------------
+
+// The test CA in this prefix's CurrentUser Root store while it lives. The
+// store keeps a change only once it is closed.
+class TrustedTestAuthority {
+public:
+    explicit TrustedTestAuthority(const std::string& der) : der_(der) {
+        HCERTSTORE store = OpenRoot();
+        if (!store || !::CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, Bytes(), Size(),
+                                                          CERT_STORE_ADD_REPLACE_EXISTING, nullptr))
+            ADD_FAILURE() << "cannot add the test CA to the Root store: " << ::GetLastError();
+        if (store) ::CertCloseStore(store, 0);
+    }
+    ~TrustedTestAuthority() {
+        HCERTSTORE store = OpenRoot();
+        PCCERT_CONTEXT mine = ::CertCreateCertificateContext(X509_ASN_ENCODING, Bytes(), Size());
+        PCCERT_CONTEXT found =
+            store && mine ? ::CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, mine, nullptr)
+                          : nullptr;
+        if (found) ::CertDeleteCertificateFromStore(found);
+        if (mine) ::CertFreeCertificateContext(mine);
+        if (store) ::CertCloseStore(store, 0);
+    }
+    TrustedTestAuthority(const TrustedTestAuthority&) = delete;
+    TrustedTestAuthority& operator=(const TrustedTestAuthority&) = delete;
+
+private:
+    static HCERTSTORE OpenRoot() {
+        return ::CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, "Root");
+    }
+    const BYTE* Bytes() const { return reinterpret_cast<const BYTE*>(der_.data()); }
+    DWORD Size() const { return static_cast<DWORD>(der_.size()); }
+    std::string der_;
+};
+
+class HttpsRun : public UpdateRun {
+protected:
+    void SetUp() override {
+        UpdateRun::SetUp();
+        ASSERT_EQ(base.rfind("https://localhost:", 0), 0u) << "run these tests under scripts/with-server.sh --tls";
+        caDer = ReadBytes(WinePath(Environment("QLR_TEST_CERTIFICATES") + "/ca.der")).value_or("");
+        ASSERT_FALSE(caDer.empty());
+    }
+    static std::string WinePath(std::string unixPath) {
+        for (char& c : unixPath)
+            if (c == '/') c = '\\';
+        return "Z:" + unixPath;
+    }
+    std::string caDer;
+};
+
+TEST_F(HttpsRun, WholeUpdateOverHttpsOnceTheMachineTrustsTheAuthority) {
+    TrustedTestAuthority trusted(caDer);
+    ExpectNewerPackageInstalled();
+}
+
+TEST_F(HttpsRun, CertificateOfAnUntrustedAuthorityOrAnotherHostIsRefused) {
+    TrustedTestAuthority trusted(caDer);
+    std::string byAddress = base;
+    byAddress.replace(byAddress.find("localhost"), 9, "127.0.0.1");
+    struct Case {
+        const char* what;
+        std::string base;
+    };
+    for (const Case& c : {Case{"certificate of an untrusted authority", Environment("QLR_UNTRUSTED_BASE_URL")},
+                          Case{"certificate names another host", byAddress}}) {
+        ASSERT_FALSE(c.base.empty()) << c.what;
+        ScopedEnvironment address("QLR_UPDATE_BASE_URL", c.base.c_str());
+        const std::string log = RunStartup();
+        EXPECT_EQ(CheckSection(log),
+                  (std::vector<std::string>{"Accessing cloud", "Unexpected Exception encountered ...FAILED (2)"}))
+            << c.what << "\n"
+            << log;
+        const std::string tail =
+            "\r\n\r\nCannot open URL: " + c.base + "index.php?School=x&SMSID=x&USER=" + UserName();
+        EXPECT_EQ(log.substr(log.size() - std::min(log.size(), tail.size())), tail) << c.what;
+    }
+}
+
 // ---- WinInet itself -----------------------------------------------------------
 
-TEST_F(UpdateRun, WinInetDeliversTheBodyInPiecesWhateverTheStatus) {
+TEST_F(UpdateRun, WinInetDeliversTheBodyInWholePiecesWhateverTheStatus) {
     const std::string package = NoiseBytes(200000, 77);
     Publish("QLR6-40.pak", package);
     auto session = win32::OpenWinInetSession("QLR");
@@ -268,10 +355,14 @@ TEST_F(UpdateRun, WinInetDeliversTheBodyInPiecesWhateverTheStatus) {
         ASSERT_TRUE(response) << c.url;
         std::string body;
         char buffer[1025];
+        std::size_t lastCount = sizeof buffer;
         for (;;) {
             HttpRead read = response->Read(buffer, sizeof buffer);
             ASSERT_FALSE(read.failed);
             ASSERT_LE(read.count, sizeof buffer);
+            // Whole pieces until the last, whatever blocks WinInet handed over.
+            ASSERT_TRUE(read.count == 0 || lastCount == sizeof buffer) << body.size();
+            lastCount = read.count;
             if (read.count == 0) break;
             body.append(buffer, read.count);
         }
@@ -282,6 +373,29 @@ TEST_F(UpdateRun, WinInetDeliversTheBodyInPiecesWhateverTheStatus) {
             EXPECT_EQ(body, c.body);
     }
     EXPECT_EQ(session->OpenUrl("http://127.0.0.1:9/index.php"), nullptr);
+}
+
+// ---- the contract both HTTP clients keep (the native suite runs the same table) ----
+
+TEST(HttpContract, WinInetClientEndsEveryMisbehavingReplyAsAgreed) {
+    const std::string local = "C:\\Temp\\QLR\\contract.pak";
+    MakeFolders("C:\\Temp\\QLR");
+    ScopedEnvironment noProxy("http_proxy", nullptr);
+    ::_putenv_s("QLR_HTTP_TIME_LIMIT", kContractTimeLimit);
+    std::unique_ptr<Platform> platform = win32::CreateWin32Platform();
+    TForm1 form(*platform);
+    PrepareContractForm(form);
+    const auto cases = HttpContractCases();
+    FaultServer server(HttpContractHandler(cases));
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const HttpContractCase& c = cases[i];
+        if (c.winInetCannotTell) continue;
+        const std::string url = server.Origin() + "/" + std::to_string(i);
+        WriteBytes(local, kEarlierFile);
+        EXPECT_EQ(ContractDownload(form, url, local), ExpectedLog(c, url)) << c.what;
+        EXPECT_EQ(ReadBytes(local), c.file) << c.what;
+    }
+    ::_putenv_s("QLR_HTTP_TIME_LIMIT", "");
 }
 
 }  // namespace

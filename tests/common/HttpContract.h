@@ -1,0 +1,106 @@
+#pragma once
+// What a download makes of a misbehaving server, the same for the WinInet
+// client (under Wine) and the libcurl client (sandbox): one table, run by
+// both suites through the real DownloadFile against common/FaultServer.h.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/main.h"
+#include "common/FaultServer.h"
+
+namespace qlr::testing {
+
+// The time limit the contract runs with (QLR_HTTP_TIME_LIMIT), in seconds.
+inline constexpr const char* kContractTimeLimit = "1";
+// What the local file holds before each case.
+inline constexpr const char* kEarlierFile = "from an earlier run";
+
+struct HttpContractCase {
+    const char* what;
+    FaultReply reply;  // "{origin}" in its bytes stands for the server's http://127.0.0.1:PORT
+    const char* error;  // "" for none, else the message without the URL
+    std::optional<std::string> file;  // what the local file holds afterwards; nullopt: no file
+    bool winInetCannotTell = false;  // WinInet ends such a body as if it were whole
+};
+
+inline std::string ContractBody(std::size_t size) {
+    std::string body(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) body[i] = static_cast<char>('a' + (i * 7 + i / 13) % 26);
+    return body;
+}
+
+inline std::vector<HttpContractCase> HttpContractCases() {
+    using Then = FaultReply::Then;
+    const std::string body = ContractBody(300000);
+    const std::string part = body.substr(0, 5000);
+    const std::string announced = "HTTP/1.1 200 OK\r\nContent-Length: 300000\r\n\r\n";
+    const std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+    const char* cannotOpen = "Cannot open URL: ";
+    const char* failed = "Download failed: ";
+    return {
+        {"whole body", {HttpReply("200 OK", body)}, "", body},
+        {"error page is stored", {HttpReply("404 Not Found", "<h1>Not Found</h1>")}, "", "<h1>Not Found</h1>"},
+        {"empty body", {HttpReply("200 OK", "")}, "", ""},
+        {"bytes past Content-Length are cut", {HttpReply("200 OK", "0123456789") + "extra line\r\n"}, "",
+         "0123456789"},
+        {"whole chunked body", {chunked + "1388\r\n" + part + "\r\n5\r\nabcde\r\n0\r\n\r\n"}, "", part + "abcde"},
+        {"chunked body cut short", {chunked + "1388\r\n" + part + "\r\n2000\r\n" + part}, failed, std::nullopt,
+         true},
+        {"close before the announced length", {announced + part}, failed, std::nullopt},
+        {"reset in the body", {announced + part, Then::Reset}, failed, std::nullopt},
+        {"close before any response", {""}, cannotOpen, kEarlierFile},
+        {"reset before any response", {"", Then::Reset}, cannotOpen, kEarlierFile},
+        {"redirect is followed",
+         {"HTTP/1.1 302 Found\r\nLocation: {origin}/whole\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"}, "",
+         body},
+        {"relative redirect is followed",
+         {"HTTP/1.1 301 Moved\r\nLocation: /whole\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"}, "", body},
+        {"redirect to another scheme is not followed",
+         {"HTTP/1.1 302 Found\r\nLocation: ftp://127.0.0.1/x\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"},
+         cannotOpen, kEarlierFile},
+        {"reply over 2 GiB", {"HTTP/1.1 200 OK\r\nContent-Length: 2147483648\r\n\r\n" + part, Then::Hold}, failed,
+         std::nullopt},
+        {"stalled body", {announced + part, Then::Hold}, failed, std::nullopt},
+        {"trickling body", {announced + part, Then::Trickle, std::string(100, 'x')}, failed, std::nullopt},
+        {"server that never answers", {"", Then::Hold}, cannotOpen, kEarlierFile},
+    };
+}
+
+// Serves every case under "/<index>"; "/whole" is the first case's reply.
+inline FaultServer::Handler HttpContractHandler(const std::vector<HttpContractCase>& cases) {
+    return [&cases](const std::string& target, const std::string& origin) {
+        std::size_t index = target == "/whole" ? 0 : std::stoul(target.substr(1));
+        FaultReply reply = cases.at(index).reply;
+        for (auto at = reply.bytes.find("{origin}"); at != std::string::npos; at = reply.bytes.find("{origin}"))
+            reply.bytes.replace(at, 8, origin);
+        return reply;
+    };
+}
+
+inline void PrepareContractForm(TForm1& form) {
+    form.ExpectedBytes = 10000000;
+    form.ProgramStarted = false;
+    form.f_progress = std::make_unique<Tf_progress>();
+}
+
+// Runs the real DownloadFile from a gauge at 0 and a cleared log: the log it
+// wrote, then the message it ended with, as the run pass saves them.
+inline std::string ContractDownload(TForm1& form, const std::string& url, const std::string& local) {
+    form.Memo3.Clear();
+    form.f_progress->Gauge1.SetProgress(0);
+    std::string message;
+    try {
+        form.DownloadFile(url, local);
+    } catch (const RunError& error) {
+        message = error.what();
+    }
+    return form.Memo3.Text() + message;
+}
+
+inline std::string ExpectedLog(const HttpContractCase& c, const std::string& url) {
+    return std::string("Gauge = 0\r\n") + (*c.error ? c.error + url : "");
+}
+
+}  // namespace qlr::testing
