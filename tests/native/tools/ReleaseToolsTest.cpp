@@ -2,7 +2,10 @@
 // catches damage; qlr-server serves the list and the packages and logs
 // every check-in.
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <cstdio>
 #include <filesystem>
