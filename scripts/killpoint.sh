@@ -24,6 +24,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 
 usage() { sed -n '2,22s/^# \{0,1\}//p' "$0"; }
+given=("$@")
 kills=50 wine_mode=0 seed=$(( $(date +%s) % 32768 ))
 while [ $# -gt 0 ]; do
   case $1 in
@@ -38,7 +39,7 @@ case $kills in ''|*[!0-9]*) echo "killpoint.sh: --kills needs a number" >&2; exi
 RANDOM=$seed
 
 if [ "$wine_mode" = 1 ] && [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
+  exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "${given[@]}"
 fi
 
 native=${QLR_NATIVE_BIN:-$here/build/native/bin}
@@ -83,9 +84,11 @@ cp "$program" "$work/old/Tovanel.exe"
 { cat "$program"; printf '\n6-39 build\n'; } >"$work/new/Tovanel.exe"  # still runs: bytes after the image
 printf '6-38 notes\r\n' >"$work/old/notes.txt"
 printf '6-39 notes\r\n' >"$work/new/notes.txt"
+kib=1024
+[ "$wine_mode" = 1 ] && kib=128  # downloads under Wine are slower
 for n in 1 2 3; do
-  head -c $((1024 * 1024 + n)) /dev/urandom >"$work/old/data$n.bin"
-  head -c $((2 * 1024 * 1024 + n)) /dev/urandom >"$work/new/data$n.bin"
+  head -c $((kib * 1024 + n)) /dev/urandom >"$work/old/data$n.bin"
+  head -c $((2 * kib * 1024 + n)) /dev/urandom >"$work/new/data$n.bin"
 done
 cp "$standin" "$work/new/QLR6-39.exe"
 

@@ -1,31 +1,16 @@
 #include "update/Package.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+
+#include "update/ZlibStream.h"
 
 namespace qlr {
 
 namespace {
 
 constexpr std::size_t kBufferSize = 64 * 1024;
-
-// Ends the inflater on every path out of a call.
-struct InflateStream {
-    z_stream z{};
-    bool live = false;
-    InflateStream() {
-        if (inflateInit2(&z, 15) != Z_OK) throw RunError("error");
-        live = true;
-    }
-    ~InflateStream() {
-        if (live) inflateEnd(&z);
-    }
-    InflateStream(const InflateStream&) = delete;
-    InflateStream& operator=(const InflateStream&) = delete;
-};
 
 std::int32_t FromLittleEndian(const unsigned char* b) {
     std::uint32_t v = std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 |
@@ -130,7 +115,8 @@ PackageEntry PackageReader::ReadEntryHeader() {
 std::int64_t PackageReader::InflateEntry(std::int32_t size,
                                          const std::function<bool(const char*, std::size_t)>& write) {
     if (size < 1) Damaged();
-    InflateStream stream;
+    ZlibStream<inflateEnd> stream;
+    if (!stream.Started(inflateInit2(&stream.z, 15))) throw RunError("error");
     z_stream& z = stream.z;
     unsigned char out[kBufferSize];
     std::uint64_t remaining = static_cast<std::uint64_t>(size);

@@ -1,31 +1,15 @@
 #include "PackageWriter.h"
 
-#include <zlib.h>
-
 #include <vector>
 
 #include "update/Package.h"
+#include "update/ZlibStream.h"
 
 namespace qlr {
 
 namespace {
 
 constexpr std::size_t kBufferSize = 64 * 1024;
-
-// Ends the deflater on every path out of a call.
-struct DeflateStream {
-    z_stream z{};
-    bool live = false;
-    DeflateStream() {
-        if (deflateInit(&z, Z_DEFAULT_COMPRESSION) != Z_OK) throw RunError("Cannot start compression");
-        live = true;
-    }
-    ~DeflateStream() {
-        if (live) deflateEnd(&z);
-    }
-    DeflateStream(const DeflateStream&) = delete;
-    DeflateStream& operator=(const DeflateStream&) = delete;
-};
 
 }  // namespace
 
@@ -51,7 +35,8 @@ void PackageWriter::AddEntry(const std::string& name, std::int32_t size,
     PutInt32(static_cast<std::int32_t>(name.size()));
     Put(name.data(), name.size());
     PutInt32(size);
-    DeflateStream stream;
+    ZlibStream<deflateEnd> stream;
+    if (!stream.Started(deflateInit(&stream.z, Z_DEFAULT_COMPRESSION))) throw RunError("Cannot start compression");
     z_stream& z = stream.z;
     std::vector<char> in(kBufferSize);
     std::vector<unsigned char> out(kBufferSize);
