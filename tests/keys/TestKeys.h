@@ -23,6 +23,13 @@ inline constexpr RawP256Key kTestReleaseKey = {
      0x3e, 0x22, 0x73, 0x2a, 0x74, 0x81, 0x19, 0x27, 0x68, 0x42, 0x80, 0xc6,
      0x58, 0x7b, 0xfa, 0xfa},
 };
+// test-release-public.pem itself.
+inline constexpr const char* kTestReleasePublicPem =
+    "-----BEGIN PUBLIC KEY-----\n"
+    "MFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAEn1sqI3QclCAJ3BkSa9jKdoZ+lKl8\n"
+    "No8oHa92EWjpz4eSgsUcfiQgAL4s8fJaNWeBPiJzKnSBGSdoQoDGWHv6+g==\n"
+    "-----END PUBLIC KEY-----\n";
+
 // A key no build holds
 inline constexpr RawP256Key kTestOtherKey = {
     {0x80, 0x32, 0xbd, 0x68, 0x95, 0xf4, 0xfe, 0x60, 0x80, 0x90, 0xcb, 0x7c,

@@ -213,6 +213,50 @@ TEST_F(Qlrpak, SignAndVerifyNameTheKeyAndTheNameAndResigningReplacesTheTrailer) 
     EXPECT_EQ(Pak("sign " + Pakfile()).status, 2);
 }
 
+// A trailer that does not hold together is a bad signature, never "not signed":
+// the end of the file says one was meant to be there.
+TEST(SignatureTrailer, ReadsOnlyATrailerThatHoldsTogether) {
+    const std::string good = SignedPackage(std::string(600, 'p'), "QLR6-39");
+    auto withInt32At = [](std::string bytes, std::size_t fromEnd, std::int32_t value) {
+        std::string field;
+        PutInt32(field, value);
+        bytes.replace(bytes.size() - fromEnd, 4, field);
+        return bytes;
+    };
+    const std::size_t nameLengthFromEnd = 12 + 64 + 7 + 4;  // size and magic, signature, name, the length itself
+    struct Case {
+        const char* what;
+        std::string bytes;
+        SignatureTrailer::Kind kind;
+    };
+    const Case cases[] = {
+        {"signed", good, SignatureTrailer::Kind::Present},
+        {"plain package", std::string(600, 'p'), SignatureTrailer::Kind::None},
+        {"closing magic alone", "QLRSIG01", SignatureTrailer::Kind::None},
+        {"trailer alone", good.substr(600), SignatureTrailer::Kind::Present},
+        {"trailer size too small", withInt32At(good, 12, 88), SignatureTrailer::Kind::Damaged},
+        {"trailer size past the file", withInt32At(good.substr(600), 12, 200), SignatureTrailer::Kind::Damaged},
+        {"trailer size beyond the trailer", withInt32At(good, 12, 343), SignatureTrailer::Kind::Damaged},
+        {"trailer size off by one", withInt32At(good, 12, 96), SignatureTrailer::Kind::Damaged},
+        {"name length 0", withInt32At(good, nameLengthFromEnd, 0), SignatureTrailer::Kind::Damaged},
+        {"name length 256", withInt32At(good, nameLengthFromEnd, 256), SignatureTrailer::Kind::Damaged},
+        {"opening magic damaged", withInt32At(good, nameLengthFromEnd + 8, 0), SignatureTrailer::Kind::Damaged},
+    };
+    for (const Case& c : cases) {
+        const SignatureTrailer trailer = ParseTrailer(c.bytes);
+        EXPECT_EQ(trailer.kind, c.kind) << c.what;
+        if (c.kind == SignatureTrailer::Kind::Present) {
+            EXPECT_EQ(trailer.name, "QLR6-39");
+            EXPECT_EQ(trailer.size, 8 + 4 + 7 + 64 + 4 + 8);
+        }
+    }
+    // What a keyed build logs for each.
+    EXPECT_EQ(RefusalReason({SignatureCheck::Verdict::NotSigned, "", 0}, "QLR6-39"), "not signed");
+    EXPECT_EQ(RefusalReason({SignatureCheck::Verdict::BadSignature, "", 0}, "QLR6-39"), "bad signature");
+    EXPECT_EQ(RefusalReason({SignatureCheck::Verdict::Good, "QLR6-39", 1}, "QLR6-39"), "");
+    EXPECT_EQ(RefusalReason({SignatureCheck::Verdict::Good, "qlr6-39", 0}, "QLR6-39"), "signed as qlr6-39");
+}
+
 // r || s from the DER signature the openssl command line writes: SEQUENCE { INTEGER r, INTEGER s }.
 std::string RawSignature(const std::string& der) {
     std::string raw;

@@ -38,5 +38,21 @@ TEST_F(QlrpakWindows, RoundTripAndDamage) {
     EXPECT_EQ(Pak("frobnicate"), 2u);
 }
 
+TEST_F(QlrpakWindows, VerifyChecksTheSignatureWithTheSystemCrypto) {
+    WriteBytes(std::string(kWork) + "\\program.bin", NoiseBytes(3000, 6));
+    ASSERT_EQ(Pak("create plain.pak \"C:\\TSLData\\QLR\\QLR6-39.exe=program.bin\""), 0u);
+    const std::string plain = ReadBytes(std::string(kWork) + "\\plain.pak").value();
+    WriteBytes(std::string(kWork) + "\\QLR6-39.pak", SignedPackage(plain, "QLR6-39"));
+    WriteBytes(std::string(kWork) + "\\other.pak", SignedPackage(plain, "other", kTestOtherKey));
+    WriteBytes(std::string(kWork) + "\\release.pem", kTestReleasePublicPem);
+    EXPECT_EQ(Pak("verify QLR6-39.pak --key release.pem"), 0u);
+    EXPECT_EQ(Pak("verify other.pak --key release.pem"), 1u);
+    EXPECT_EQ(Pak("verify plain.pak --key release.pem"), 1u);
+    EXPECT_EQ(Pak("verify plain.pak"), 0u);
+    // Keys are made and packages signed on Linux.
+    EXPECT_EQ(Pak("keygen private.pem public.pem"), 1u);
+    EXPECT_FALSE(PathExists(std::string(kWork) + "\\private.pem"));
+}
+
 }  // namespace
 }  // namespace qlr::testing
