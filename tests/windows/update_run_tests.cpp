@@ -7,6 +7,8 @@
 #include "WineMachine.h"
 #include "install_Package.h"
 #include "update_LogSection.h"
+#include "app/main.h"
+#include "platform/win32/Win32Platform.h"
 #include "platform/win32/WinInetHttp.h"
 
 namespace qlr::testing {
@@ -166,6 +168,27 @@ TEST_F(UpdateRun, WinInetDeliversTheBodyInPiecesWhateverTheStatus) {
             EXPECT_EQ(body, c.body);
     }
     EXPECT_EQ(session->OpenUrl("http://127.0.0.1:9/index.php"), nullptr);
+}
+
+TEST_F(UpdateRun, EditWindowsShowTheFinalCountsOnceTheDownloadEnds) {
+    const std::string package = NoiseBytes(300000, 78);
+    Publish("QLR6-40.pak", package);
+    MakeFolders("C:\\Temp\\QLR");
+    auto platform = win32::CreateWin32Platform();
+    TForm1 form(*platform);
+    form.ProgramStarted = true;
+    form.ExpectedBytes = 400000;
+    form.DownloadFile(base + "updates/QLR6-40.pak", "C:\\Temp\\QLR\\QLR6-40.pak");
+    EXPECT_EQ(ReadBytes("C:\\Temp\\QLR\\QLR6-40.pak"), package);
+    const std::pair<TEdit*, const char*> shown[] = {
+        {&form.Edit5, "300000"}, {&form.Edit7, "400000"}, {&form.Edit8, "75"}};
+    for (const auto& [edit, text] : shown) {
+        HWND window = static_cast<HWND>(edit->Peer()->Handle());
+        char held[32] = {};
+        ::GetWindowTextA(window, held, sizeof held);
+        EXPECT_EQ(std::string(held), text) << edit->Name;
+        EXPECT_EQ(edit->Text(), text);
+    }
 }
 
 }  // namespace
