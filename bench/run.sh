@@ -282,9 +282,17 @@ if os.path.exists(today_file):
     lines = [json.loads(line) for line in open(today_file)]
     today_rev = f"{lines[0]['revision']}, {lines[0]['date']}"
     today = {key(row): row for row in lines[1:]}
+goals = {"a. download, native tovanel vs curl -o": "within 1.1x",
+         "b. download, DownloadFile under Wine vs curl -o": "within 2x",
+         "c. unpack, native tovanel vs plain zlib inflate": "within 1.1x",
+         "c. unpack, under Wine vs native tovanel": "within 1.5x",
+         "d. peak memory of a whole native update run, 200 MB vs 10 MB package": "flat (1.0x)",
+         "e. list requests/s, 8 clients, qlr-server vs nginx static file": "at least 1.0x",
+         "e. list requests/s, 64 clients, qlr-server vs nginx static file": "at least 1.0x",
+         "Tovanel.exe, stripped release": "at most 400 KB (390 KiB)"}
 def figure(row):
     if row is None: return ""
-    if row["ratio"] is None: return f"{row['a']:.0f} {row['unit']}"
+    if row["ratio"] is None: return f"{row['a']:.0f} KiB" if row["unit"] == "KB" else f"{row['a']:.0f}"
     return f"{row['ratio']:.2f}x ({row['ratio_min']:.2f} to {row['ratio_max']:.2f}{size(row)})"
 def sides(row):
     if row["b"] is None: return ""
@@ -297,9 +305,10 @@ lines = ["# Benchmark results", "",
          f"Each figure is the median of the pairwise ratios A/B, with the lowest and highest ratio. "
          f"Times are whole processes from start to exit (f: to the application's first record). "
          f"\"Today\" is {today_rev} (`bench/today.jsonl`).", "",
-         "| Pair (A vs B) | Today | Now | Now, median A / B |", "|---|---|---|---|"]
+         "| Pair (A vs B) | Today | Now | Goal | Now, median A / B |", "|---|---|---|---|---|"]
 for row in rows:
-    lines.append(f"| {key(row)} | {figure(today.get(key(row)))} | {figure(row)} | {sides(row)} |")
+    lines.append(f"| {key(row)} | {figure(today.get(key(row)))} | {figure(row)} | {goals.get(key(row), '')} "
+                 f"| {sides(row)} |")
 open(out, "w").write("\n".join(lines) + "\n")
 print("\n".join(lines))
 EOF
