@@ -37,7 +37,8 @@ def usage(status):
 def parse(argv):
     if len(argv) < 2 or argv[1] in ("-h", "--help"):
         usage(0 if len(argv) > 1 else 2)
-    opts = {"name": argv[1], "runs": int(os.environ.get("QLR_BENCH_RUNS", "5")), "prep": None, "prep_a": None, "prep_b": None,
+    opts = {"name": argv[1], "runs": int(os.environ.get("QLR_BENCH_RUNS", "5")),
+            "prep": None, "prep_a": None, "prep_b": None,
             "until": None, "figure": None, "memory": False, "out": os.environ.get("QLR_BENCH_RESULTS")}
     rest = argv[2:]
     while rest and rest[0] != "--":

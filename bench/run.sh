@@ -163,7 +163,7 @@ if wants b; then
   mkdir -p "$run/plain"
   QLR_UPDATE_BASE_URL=$wine_base python3 "$pairs" \
     "b. update run (download and unpack), Tovanel.exe under Wine vs curl -o and plain zlib [${wine_mb} MB]" \
-    --prep-a "rm -f '$wc'/Temp/QLR/*.pak '$wc'/TSLData/QLR/QLR6-39.exe '$wc'/TSLData/QLR/random.bin '$wc'/TSLData/QLR/text.txt" \
+    --prep-a "cd '$wc' && rm -f Temp/QLR/*.pak TSLData/QLR/QLR6-39.exe TSLData/QLR/random.bin TSLData/QLR/text.txt" \
     --prep-b "rm -f '$run'/plain/* '$run'/curl.pak" -- \
     env QLR_UPDATE_BASE_URL="$wine_base" "$wrun" 'C:\TSLData\QLR\Tovanel.exe' \
     --vs sh -c "curl -s -o '$run/curl.pak' '$wine_base$pak' && '$run/inflate_baseline' '$run/curl.pak' '$run/plain'"
@@ -195,7 +195,8 @@ if wants d; then
         "$run/m10/drive_c/TSLData/QLR/Tovanel.exe"
   for m in m10 m200; do
     for _ in $(seq 100); do [ -f "$run/$m/drive_c/Temp/QLR/InstallLog Startup.txt" ] && break; sleep 0.1; done
-    grep -q '^\.\.\. OK' "$run/$m/drive_c/Temp/QLR/InstallLog Startup.txt" || { echo "the $m update run failed" >&2; exit 1; }
+    grep -q '^\.\.\. OK' "$run/$m/drive_c/Temp/QLR/InstallLog Startup.txt" ||
+      { echo "the $m update run failed" >&2; exit 1; }
   done
 fi
 
