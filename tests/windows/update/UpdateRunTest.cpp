@@ -260,6 +260,27 @@ TEST_F(UpdateRun, KeyedBuildUnpacksOnlyPackagesSignedUnderTheirOwnName) {
     }
 }
 
+TEST_F(UpdateRun, EditWindowsShowTheFinalCountsOnceTheDownloadEnds) {
+    const std::string package = NoiseBytes(300000, 78);
+    Publish("QLR6-40.pak", package);
+    MakeFolders("C:\\Temp\\QLR");
+    auto platform = win32::CreateWin32Platform();
+    TForm1 form(*platform);
+    form.ProgramStarted = true;
+    form.ExpectedBytes = 400000;
+    form.DownloadFile(base + "updates/QLR6-40.pak", "C:\\Temp\\QLR\\QLR6-40.pak");
+    EXPECT_EQ(ReadBytes("C:\\Temp\\QLR\\QLR6-40.pak"), package);
+    const std::pair<TEdit*, const char*> shown[] = {
+        {&form.Edit5, "300000"}, {&form.Edit7, "400000"}, {&form.Edit8, "75"}};
+    for (const auto& [edit, text] : shown) {
+        HWND window = static_cast<HWND>(edit->Peer()->Handle());
+        char held[32] = {};
+        ::GetWindowTextA(window, held, sizeof held);
+        EXPECT_EQ(std::string(held), text) << edit->Name;
+        EXPECT_EQ(edit->Text(), text);
+    }
+}
+
 // ---- HTTPS (scripts/with-server.sh --tls) ------------------------------------------
 
 // The test CA in this prefix's CurrentUser Root store while it lives. The
