@@ -35,7 +35,7 @@ constexpr const char* kUsage =
     "  SIGINT or SIGTERM.\n"
     "Exit status: 0 after a clean stop, 1 when it cannot listen, 2 bad usage.\n";
 
-constexpr std::size_t kChunk = 64 * 1024;
+constexpr std::size_t kChunk = std::size_t{64} * 1024;
 
 struct Options {
     fs::path root;
@@ -218,6 +218,7 @@ int main(int argc, char** argv) {
     });
     int status = server.Run();
     if (status != 0) {
+        // NOLINTNEXTLINE(bugprone-bad-signal-to-kill-thread): the stopper waits for SIGTERM in sigwait; this wakes it
         pthread_kill(stopper.native_handle(), SIGTERM);
     }
     stopper.join();
