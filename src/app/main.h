@@ -3,6 +3,7 @@
 // Every operation of the run is a method here, defined in the folder of
 // its subsystem (app, update, install, launch).
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -52,6 +53,9 @@ public:
     std::string CurrentUserName();
     void ReadOptions(std::string& schoolName, std::string& smsid);
     std::string LogFileName();
+    // True when this run may do the install and update work, once no other
+    // run of the machine does it; logs why when it may not.
+    bool TakeRunLock();
 
     // ---- run log (app/RunLog.cpp) ----
     void AddLogLine(const std::string& text);
@@ -90,6 +94,7 @@ private:
     void CreateNativeWindow();
     Platform& platform_;
     std::unique_ptr<NativeWindow> window_;
+    std::unique_ptr<MachineLock> runLock_;  // from TakeRunLock until the log is saved
 };
 
 // Fixed places of the suite.
@@ -103,9 +108,17 @@ inline constexpr const char* ProgramFolder = "C:\\Program Files\\Tessaly\\Quillo
 }  // namespace qlr
 
 namespace qlr {
-// The whole of a small text file (options, update list); throws RunError
-// when it cannot be opened.
-std::string ReadSmallFile(Platform& platform, const std::string& file);
+// The program file an unquoted command line names by its path: the first
+// piece of it, ending at a blank or at the end, that ends in ".exe". Empty
+// when the line is quoted, names a bare program (found along the search
+// path) or no ".exe" at all: then the system's own rules find the program.
+// Given as the application name, it keeps "C:\Program Files\...\x.exe"
+// from ever starting C:\Program.exe.
+std::string ProgramNamedBy(const std::string& commandLine);
+
+// The whole of a small text file (options, update list), or its first
+// limit bytes; throws RunError when it cannot be opened.
+std::string ReadSmallFile(Platform& platform, const std::string& file, std::size_t limit = SIZE_MAX);
 // Its lines; CR LF, LF and CR all end a line.
 std::vector<std::string> ReadTextLines(Platform& platform, const std::string& file);
 }  // namespace qlr
