@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev googletest zlib1g-dev libcurl4-openssl-dev libcpp-httplib-dev
           g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32:i386 xvfb xauth liblnk-utils curl
-          imagemagick x11-utils)
+          imagemagick x11-utils clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

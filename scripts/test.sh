@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # All tests on a fresh machine: install what is missing, build both targets,
-# run the native tests (sanitizers on), then the Windows tests under Wine.
+# run the native tests (sanitizers on), the Windows tests under Wine, then
+# each fuzz target for QLR_FUZZ_SECONDS (default 60).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -14,4 +15,5 @@ cmake --build --preset windows -j"$jobs"
 status=0
 ctest --preset native -j"$jobs" || status=1
 ctest --preset windows || status=1
+scripts/fuzz.sh "${QLR_FUZZ_SECONDS:-60}" || status=1
 exit $status

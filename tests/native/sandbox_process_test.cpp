@@ -93,8 +93,8 @@ TEST_F(SandboxProcessTest, UnquotedPathWithBlanksFindsTheProgramAndKeepsTheComma
     // An application name is the program: the line reaches it as given.
     EXPECT_EQ(RunAndRecord("C:\\Program Files\\Tessaly\\Quillory\\QLR6-38.exe QLR",
                            "c:\\program files\\tessaly\\quillory\\QLR6-38.exe"),
-              "C:\\Program Files\\Tessaly\\Quillory\\QLR6-38.exe | C:\\Program Files\\Tessaly\\Quillory\\QLR6-38.exe QLR"
-              " | C:\\TSLData\\QLR");
+              "C:\\Program Files\\Tessaly\\Quillory\\QLR6-38.exe | "
+              "C:\\Program Files\\Tessaly\\Quillory\\QLR6-38.exe QLR | C:\\TSLData\\QLR");
     EXPECT_EQ(RunAndRecord("anything at all", "C:\\Program Files\\Tessaly\\Quillory\\QLR6-38.exe"),
               "C:\\Program Files\\Tessaly\\Quillory\\QLR6-38.exe | anything at all | C:\\TSLData\\QLR");
     // Named but missing: nothing starts, whatever the line would find.

@@ -2,11 +2,16 @@
 // scripts/with-server.sh started for this test run (QLR_SERVER_ROOT names
 // its folder, QLR_UPDATE_BASE_URL its address); and WinInet against it.
 
+#include <algorithm>
 #include <cstdlib>
+#include <thread>
 
+#include "TestHttpServer.h"
 #include "WineMachine.h"
 #include "install_Package.h"
 #include "update_LogSection.h"
+#include "platform/win32/ProgressWindowWin32.h"
+#include "platform/win32/Win32Platform.h"
 #include "platform/win32/WinInetHttp.h"
 
 namespace qlr::testing {
@@ -134,6 +139,48 @@ TEST_F(UpdateRun, RunningProgramIsReplacedByTheUpdate) {
     EXPECT_EQ(CheckSection(log).back(), "... OK") << log;
     EXPECT_EQ(ReadBytes(kStartup), replacement);  // the copy that ran this update
     EXPECT_EQ(ReadBytes(kNewProgram), replacement);
+}
+
+TEST_F(UpdateRun, ListNamesThatLeadOutOfTheFolderAreSkipped) {
+    TestHttpServer hostile(std::map<std::string, std::string>{
+        {"/index.php", "QLR6-38.pak 501\r\nQLR\\..\\..\\..\\Windows\\evil.pak 501\r\n"
+                       "QLR/../../../Windows/evil.pak 501\r\nQLR6-99:evil.pak 501\r\n"}});
+    ScopedEnvironment url("QLR_UPDATE_BASE_URL", hostile.BaseUrl().c_str());
+    const std::string log = RunStartup();
+    EXPECT_EQ(CheckSection(log),
+              (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: 6-38",
+                                        "Nothing to do"}))
+        << log;
+    EXPECT_EQ(hostile.Requests().size(), 1u);
+    EXPECT_FALSE(PathExists("C:\\windows\\evil.pak"));
+}
+
+TEST_F(UpdateRun, SecondRunWaitsForTheFirstToFinishAndThenDoesItsOwnPass) {
+    // Nothing installed to start early: the run shows its progress window before it waits for its turn.
+    RemoveTree(std::string(kDataFolder) + "\\QLR6-38.exe");
+    auto platform = win32::CreateWin32Platform();
+    auto firstRun = platform->LockMachine(0);
+    ASSERT_TRUE(firstRun);
+    std::optional<DWORD> exitCode;
+    std::thread second([&] { exitCode = RunProgram(kStartup); });
+    bool shown = false;
+    for (const ULONGLONG end = ::GetTickCount64() + 30000; !shown && ::GetTickCount64() < end; ::Sleep(50))
+        shown = ::FindWindowA(win32::kProgressFormClass, nullptr) != nullptr;
+    ::Sleep(500);
+    const bool savedMeanwhile = PathExists(kStartupLog);
+    firstRun.reset();
+    second.join();
+    ASSERT_TRUE(shown) << "the second run never showed its progress window";
+    EXPECT_FALSE(savedMeanwhile) << "the second run did its pass while the first held the machine";
+    EXPECT_EQ(exitCode, 0u);
+    const std::string log = ReadBytes(kStartupLog).value_or("<no log>");
+    const std::vector<std::string> lines = CrLfLines(log);
+    const auto start = std::find(lines.begin(), lines.end(), "------------- Start Pt 2 --------------");
+    ASSERT_GE(std::distance(start, lines.end()), 3) << log;
+    EXPECT_EQ(std::vector<std::string>(start + 1, start + 3),
+              (std::vector<std::string>{"Waiting for another run to finish installing and updating",
+                                        "Foundation already loaded"}));
+    EXPECT_EQ(CheckSection(log).back(), "... OK") << log;
 }
 
 // ---- WinInet itself -----------------------------------------------------------
