@@ -23,7 +23,7 @@ while read -r target; do
   log=build/fuzz/$target.log
   echo "== $target (${seconds} s)"
   if build/fuzz/bin/"$target" "${options[@]}" "${inputs[@]}" >"$log" 2>&1; then
-    grep -E '^#[0-9]+ +DONE' "$log" || tail -n 3 "$log"
+    grep -E '^#[0-9]+[[:space:]]+DONE' "$log" || tail -n 3 "$log"
   else
     status=1
     echo "$target found a fault; the end of $log:"

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -65,7 +66,9 @@ public:
     void SaveLog(const std::string& fileName);
 
     // ---- updates (update/) ----
-    void DownloadFile(const std::string& url, const std::string& localPath);
+    // Stops, with what it has, once limit bytes are stored.
+    void DownloadFile(const std::string& url, const std::string& localPath,
+                      std::int64_t limit = std::numeric_limits<std::int64_t>::max());
     bool UnpackPackage(const std::string& packagePath);
     void CheckForUpdates(const std::string& schoolName, const std::string& smsid);
 

@@ -10,7 +10,7 @@ namespace {
 constexpr std::size_t kReadSize = 1025;
 }  // namespace
 
-void TForm1::DownloadFile(const std::string& url, const std::string& localPath) {
+void TForm1::DownloadFile(const std::string& url, const std::string& localPath, std::int64_t limit) {
     int startPosition = 0;
     if (!ProgramStarted) {
         if (f_progress) startPosition = f_progress->Gauge1.Progress();
@@ -59,10 +59,10 @@ void TForm1::DownloadFile(const std::string& url, const std::string& localPath) 
                 // The gauge is only a display; the download goes on.
             }
         }
-        if (read.count == 0) break;
+        if (read.count == 0 || total >= limit) break;
     }
     const auto announced = response->AnnouncedLength();
-    if (announced && total < *announced) failed = true;
+    if (announced && total < *announced && total < limit) failed = true;
     file.reset();
     response.reset();
     session.reset();

@@ -78,6 +78,10 @@ TEST_F(UpdateCheck, OnlyTheFirstMebibyteOfTheListIsRead) {
     EXPECT_EQ(form.Edit2.Text(), "QLR6-40");
     EXPECT_EQ(Log().back(), "Nothing to do");
     EXPECT_EQ(form.Memo1.Text().size(), kMaxUpdateListBytes);
+    // Nor is the rest fetched: one read at most runs past the limit.
+    const auto stored = machine.Read("C:\\Temp\\QLR\\UpdateList.txt").size();
+    EXPECT_GE(stored, kMaxUpdateListBytes);
+    EXPECT_LT(stored, kMaxUpdateListBytes + 1025);
 }
 
 TEST_F(UpdateCheck, RunWhoseTurnDoesNotComeSkipsTheWorkAndSaysWhy) {
