@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev googletest zlib1g-dev libcurl4-openssl-dev libcpp-httplib-dev
           libssl-dev openssl
           g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32:i386 xvfb xauth liblnk-utils curl
-          imagemagick x11-utils nginx chromium openssl)
+          imagemagick x11-utils nginx chromium clang libclang-rt-14-dev)
 packages+=(clang-format clang-tidy)  # scripts/format.sh, scripts/tidy.sh
 missing=()
 for p in "${packages[@]}"; do

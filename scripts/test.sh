@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # All tests on a fresh machine: install what is missing, build both targets,
-# run the native tests (sanitizers on), then the Windows tests under Wine.
+# run the native tests (sanitizers on), the Windows tests under Wine, then
+# each fuzz target for QLR_FUZZ_SECONDS (default 60).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -22,4 +23,6 @@ if [ -z "${DISPLAY:-}" ]; then
 else
   ctest --preset windows || status=1
 fi
+# Fuzzing that sees the code: 60 s a target.
+scripts/fuzz.sh "${QLR_FUZZ_SECONDS:-60}" || status=1
 exit $status

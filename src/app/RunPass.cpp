@@ -1,4 +1,7 @@
 #include "app/main.h"
+
+#include <algorithm>
+
 #include "base/SmallFile.h"
 #include "base/Text.h"
 
@@ -32,7 +35,9 @@ void TForm1::Timer1Timer() {
             RepaintLog();
             if (!ProgramStarted) ShowProgressWindow();
             bool foundationReady = true;
-            if (FoundationPresent()) {
+            if (!TakeRunLock()) {
+                foundationReady = false;  // another run does this machine's work: part 2 ends here
+            } else if (FoundationPresent()) {
                 AddLogLine("Foundation already loaded");
             } else {
                 ExpectedBytes = 20000000;
@@ -77,8 +82,22 @@ void TForm1::Timer1Timer() {
         platform_.ReportFailure("The run log could not be saved to " + logFile + " (" + error.what() + ").\r\n\r\n" +
                                 Memo3.Text());
     }
+    runLock_.reset();
     StartProcess("C:\\TSLData\\QLR\\Shifter.exe");
     platform_.Terminate();
+}
+
+bool TForm1::TakeRunLock() {
+    // Two runs at once would share the downloaded package and the files being replaced.
+    constexpr unsigned kWaitForOtherRunMs = 10 * 60 * 1000;
+    runLock_ = platform_.LockMachine(0);
+    if (runLock_) return true;
+    AddLogLine("Waiting for another run to finish installing and updating");
+    RepaintLog();
+    runLock_ = platform_.LockMachine(kWaitForOtherRunMs);
+    if (runLock_) return true;
+    AddLogLine("Skipped installing and updating: the other run is still at it");
+    return false;
 }
 
 std::string TForm1::LogFileName() {

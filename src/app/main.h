@@ -3,7 +3,9 @@
 // Every operation of the run is a method here, defined in the folder of
 // its subsystem (app, update, install, launch).
 
+#include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -54,6 +56,9 @@ public:
     std::string CurrentUserName();
     void ReadOptions(std::string& schoolName, std::string& smsid);
     std::string LogFileName();
+    // True when this run may do the install and update work, once no other
+    // run of the machine does it; logs why when it may not.
+    bool TakeRunLock();
 
     // ---- run log (app/RunLog.cpp) ----
     void AddLogLine(const std::string& text);
@@ -63,7 +68,9 @@ public:
     void SaveLog(const std::string& fileName);
 
     // ---- updates (update/) ----
-    void DownloadFile(const std::string& url, const std::string& localPath);
+    // Stops, with what it has, once limit bytes are stored.
+    void DownloadFile(const std::string& url, const std::string& localPath,
+                      std::int64_t limit = std::numeric_limits<std::int64_t>::max());
     bool UnpackPackage(const std::string& packagePath);
     // False, with the reason logged and the file deleted, when the package
     // must not be unpacked: signed by none of ReleaseKeys or under another name.
@@ -95,6 +102,7 @@ private:
     void CreateNativeWindow();
     Platform& platform_;
     std::unique_ptr<NativeWindow> window_;
+    std::unique_ptr<MachineLock> runLock_;  // from TakeRunLock until the log is saved
 };
 
 // Fixed places of the suite.
@@ -105,4 +113,14 @@ inline constexpr const char* SchoolDatabase = "C:\\SchoolData\\mydata.ib";
 inline constexpr const char* ProgramFolder = "C:\\Program Files\\Tessaly\\Quillory";
 }  // namespace paths
 
+}  // namespace qlr
+
+namespace qlr {
+// The program file an unquoted command line names by its path: the first
+// piece of it, ending at a blank or at the end, that ends in ".exe". Empty
+// when the line is quoted, names a bare program (found along the search
+// path) or no ".exe" at all: then the system's own rules find the program.
+// Given as the application name, it keeps "C:\Program Files\...\x.exe"
+// from ever starting C:\Program.exe.
+std::string ProgramNamedBy(const std::string& commandLine);
 }  // namespace qlr

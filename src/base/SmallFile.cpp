@@ -1,20 +1,23 @@
 #include "base/SmallFile.h"
 
+#include <algorithm>
+
 #include "base/Text.h"
 
 namespace qlr {
 
-std::string ReadSmallFile(Platform& platform, const std::string& file) {
+std::string ReadSmallFile(Platform& platform, const std::string& file, std::size_t limit) {
     auto stream = platform.OpenForRead(file);
     if (!stream) throw RunError("Cannot open file " + file);
     std::string text;
     char buffer[4096];
-    for (;;) {
-        const FileRead read = stream->Read(buffer, sizeof buffer);
+    while (text.size() < limit) {
+        const FileRead read = stream->Read(buffer, std::min(sizeof buffer, limit - text.size()));
         if (read.failed) throw RunError("Cannot read file " + file);
-        if (read.count == 0) return text;
+        if (read.count == 0) break;
         text.append(buffer, read.count);
     }
+    return text;
 }
 
 std::vector<std::string> ReadTextLines(Platform& platform, const std::string& file) {

@@ -1,6 +1,7 @@
 #pragma once
 // Small text files (options, update list) read whole through the platform.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -8,8 +9,9 @@
 
 namespace qlr {
 
-// The whole of a small text file; throws RunError when it cannot be opened.
-std::string ReadSmallFile(Platform& platform, const std::string& file);
+// The whole of a small text file, or its first limit bytes; throws RunError
+// when it cannot be opened or read.
+std::string ReadSmallFile(Platform& platform, const std::string& file, std::size_t limit = SIZE_MAX);
 // Its lines; CR LF, LF and CR all end a line.
 std::vector<std::string> ReadTextLines(Platform& platform, const std::string& file);
 

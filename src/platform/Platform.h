@@ -61,6 +61,12 @@ public:
     virtual bool HasEnded() = 0;
 };
 
+// Held by one process of the machine at a time; released when destroyed.
+class MachineLock {
+public:
+    virtual ~MachineLock() = default;
+};
+
 // ---- registry ------------------------------------------------------------
 
 enum class RegistryRoot { CurrentUser, LocalMachine };
@@ -231,9 +237,20 @@ public:
     // A mask with a folder ("C:\x\*.txt") lists that folder instead.
     virtual std::vector<std::string> ListFiles(const std::string& mask) = 0;
 
-    // Processes: CreateProcessA with no application name, flags 0x220,
-    // inherited environment and current folder. nullptr when refused.
-    virtual std::unique_ptr<Process> SpawnProcess(const std::string& commandLine) = 0;
+    // Processes: CreateProcessA with flags 0x220, inherited environment and
+    // current folder; nullptr when refused. With an empty program there is no
+    // application name: the system finds the program from the command line.
+    // Otherwise program is the application name: that file starts, never
+    // one found by a search, and sees commandLine exactly as given.
+    virtual std::unique_ptr<Process> SpawnProcess(const std::string& commandLine, const std::string& program) = 0;
+    std::unique_ptr<Process> SpawnProcess(const std::string& commandLine) { return SpawnProcess(commandLine, {}); }
+
+    // One run at a time: the machine's run lock, held until the returned
+    // object goes or the process ends. Waits up to waitMs for another holder,
+    // letting queued messages run; nullptr when it is still held then or the
+    // application was told to terminate. Where no lock can be made at all,
+    // the run goes on as if it held one.
+    virtual std::unique_ptr<MachineLock> LockMachine(unsigned waitMs) = 0;
 
     // Identity and time
     // GetUserNameA into a buffer of bufferSize characters (null included);

@@ -13,7 +13,7 @@ constexpr std::size_t kReadSize = 1025;
 constexpr std::int64_t kLargestBody = std::numeric_limits<std::int32_t>::max();
 }  // namespace
 
-void TForm1::DownloadFile(const std::string& url, const std::string& localPath) {
+void TForm1::DownloadFile(const std::string& url, const std::string& localPath, std::int64_t limit) {
     int startPosition = 0;
     if (!ProgramStarted) {
         if (f_progress) startPosition = f_progress->Gauge1.Progress();
@@ -64,9 +64,9 @@ void TForm1::DownloadFile(const std::string& url, const std::string& localPath) 
                 // The gauge is only a display; the download goes on.
             }
         }
-        if (read.count == 0) break;
+        if (read.count == 0 || total >= limit) break;
     }
-    if (announced && total < *announced) failed = true;
+    if (announced && total < *announced && total < limit) failed = true;
     if (!out.Flush()) failed = true;
     file.reset();
     response.reset();

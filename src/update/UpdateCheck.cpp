@@ -33,9 +33,10 @@ void TForm1::CheckForUpdates(const std::string& schoolName, const std::string& s
     AddLogLine("Accessing cloud");
     const std::string base = UpdateBaseUrl();
     Edit6.SetText(base + "index.php");
-    DownloadFile(UpdateListUrl(base, schoolName, smsid, CurrentUserName()), kListFile);
+    // Only the head of the list is read: the rest is not worth fetching.
+    DownloadFile(UpdateListUrl(base, schoolName, smsid, CurrentUserName()), kListFile, kMaxUpdateListBytes);
 
-    Memo1.SetText(NormalizeLineBreaks(ReadSmallFile(platform_, kListFile)));
+    Memo1.SetText(NormalizeLineBreaks(ReadSmallFile(platform_, kListFile, kMaxUpdateListBytes)));
     // The lines examined are the ones the box shows: a zero byte ends its text.
     const UpdateOffer offer = ReadUpdateList(Memo1.Text());
     Memo2.SetText(JoinLines(offer.names));

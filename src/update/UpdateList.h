@@ -2,6 +2,7 @@
 // Reading the server's package list: which lines name a package, the cut
 // that takes the name out of a line, and the choice of the highest name.
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,8 +10,16 @@
 
 namespace qlr {
 
+// Only this much of the stored list is read: a longer reply is cut there.
+inline constexpr std::size_t kMaxUpdateListBytes = 1024 * 1024;
+
+// True when name can only ever mean a file in the folder it is joined to:
+// no folder separators, no drive or stream colon, no "..", no control characters.
+bool IsPlainFileName(std::string_view name);
+
 // The package name a list line gives, possibly empty; nullopt when the
-// line does not carry both "QLR" and ".pak" and is skipped.
+// line does not carry both "QLR" and ".pak", or when the name it gives is
+// not a plain file name, and is skipped.
 std::optional<std::string> PackageNameFromLine(std::string_view line);
 
 struct UpdateOffer {

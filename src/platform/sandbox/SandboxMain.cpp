@@ -67,6 +67,8 @@ Files in DIR:
                        beside the host's own, as a Windows root store would
   failure-report.txt   failures a person must see when the run log itself
                        cannot be saved; they are written to standard error too
+  run.lock             locked by the run that installs and updates; another
+                       run waits up to 10 minutes for it, then skips that work
 
 Environment:
   QLR_SANDBOX_ROOT     the sandbox root when --root is not given

@@ -24,6 +24,7 @@
 #include "platform/sandbox/MessageLoop.h"
 #include "platform/sandbox/PathMapper.h"
 #include "platform/sandbox/RegistryFile.h"
+#include "platform/sandbox/RunLock.h"
 #include "platform/sandbox/SandboxProcess.h"
 #include "platform/sandbox/TerminalProgress.h"
 #include "platform/sandbox/UniqueFd.h"
@@ -274,19 +275,22 @@ public:
 
     // ---- processes -----------------------------------------------------
 
-    std::unique_ptr<Process> SpawnProcess(const std::string& commandLine) override {
+    std::unique_ptr<Process> SpawnProcess(const std::string& commandLine, const std::string& program) override {
+        if (!program.empty()) {
+            // An application name is that file or nothing: no search, no ".exe" added.
+            auto target = Locate(program);
+            if (!target || KindOf(target->host) != Kind::File) return nullptr;
+            return Start(target->host, commandLine, ArgumentsAfter(commandLine, program));
+        }
         for (const auto& candidate : ProgramCandidates(commandLine)) {
-            const std::string program = WithDefaultExtension(candidate.program);
-            auto host = FindProgram(program);
-            if (!host) continue;
+            auto host = FindProgram(WithDefaultExtension(candidate.program));
             // The first file found is the program, whether it can run or not.
-            if (auto components = mapper_.FromHost(*host); components && LoadDenials().File(UpperKey(*components)))
-                return nullptr;
-            return StartNative(*host, SplitArguments(candidate.rest), mapper_.HostOf(mapper_.Current()),
-                               {"QLR_SANDBOX_ROOT=" + root_, "QLR_SANDBOX_CMDLINE=" + commandLine});
+            if (host) return Start(*host, commandLine, candidate.rest);
         }
         return nullptr;
     }
+
+    std::unique_ptr<MachineLock> LockMachine(unsigned waitMs) override { return LockRuns(root_, loop_, waitMs); }
 
     // ---- identity and time ---------------------------------------------
 
@@ -405,6 +409,13 @@ private:
     static bool MayWrite(const Target& target, const Denials& denials) {
         if (target.components.empty() || denials.File(target.upper)) return false;
         return Present(target.host) || !denials.UnderFolder(target.upper);
+    }
+
+    std::unique_ptr<Process> Start(const std::string& host, const std::string& commandLine, const std::string& rest) {
+        if (auto components = mapper_.FromHost(host); components && LoadDenials().File(UpperKey(*components)))
+            return nullptr;
+        return StartNative(host, SplitArguments(rest), mapper_.HostOf(mapper_.Current()),
+                           {"QLR_SANDBOX_ROOT=" + root_, "QLR_SANDBOX_CMDLINE=" + commandLine});
     }
 
     // Host path of the program file that Windows would find for program.

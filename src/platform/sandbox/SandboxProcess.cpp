@@ -85,6 +85,14 @@ std::string WithDefaultExtension(const std::string& program) {
 
 bool IsBareName(const std::string& program) { return program.find_first_of("\\/:") == std::string::npos; }
 
+std::string ArgumentsAfter(const std::string& commandLine, const std::string& program) {
+    std::size_t start = 0;
+    while (start < commandLine.size() && IsBlank(commandLine[start])) ++start;
+    if (commandLine.compare(start, program.size(), program) == 0) return commandLine.substr(start + program.size());
+    const auto candidates = ProgramCandidates(commandLine);
+    return candidates.empty() ? std::string() : candidates.front().rest;
+}
+
 std::vector<std::string> SplitArguments(const std::string& rest) {
     std::vector<std::string> arguments;
     std::string current;

@@ -28,6 +28,10 @@ std::string WithDefaultExtension(const std::string& program);
 // True when the program names no folder and is looked up along the search path.
 bool IsBareName(const std::string& program);
 
+// The text after the program in a command line started with an application
+// name: after program when the line begins with it, else after the first token.
+std::string ArgumentsAfter(const std::string& commandLine, const std::string& program);
+
 // The rest of a command line split at blanks, as argv entries.
 std::vector<std::string> SplitArguments(const std::string& rest);
 

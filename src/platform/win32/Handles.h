@@ -56,6 +56,14 @@ struct KernelHandleTraits {
 };
 using UniqueHandle = Unique<HANDLE, KernelHandleTraits>;
 
+// Memory the system allocated for the caller to free with LocalFree.
+struct LocalMemoryTraits {
+    static HLOCAL Invalid() { return nullptr; }
+    static bool Valid(HLOCAL h) { return h != nullptr; }
+    static void Close(HLOCAL h) { ::LocalFree(h); }
+};
+using UniqueLocalMemory = Unique<HLOCAL, LocalMemoryTraits>;
+
 struct FindHandleTraits {
     static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
     static bool Valid(HANDLE h) { return h != INVALID_HANDLE_VALUE && h != nullptr; }

@@ -10,6 +10,7 @@
 #include "platform/win32/Win32Gui.h"
 #include "platform/win32/Win32Process.h"
 #include "platform/win32/Win32Registry.h"
+#include "platform/win32/Win32RunLock.h"
 #include "platform/win32/WinInetHttp.h"
 
 namespace qlr::win32 {
@@ -48,9 +49,10 @@ public:
     std::string CurrentFolder() override { return CurrentDirectory(); }
     std::vector<std::string> ListFiles(const std::string& mask) override { return ListCurrentFolder(mask); }
 
-    std::unique_ptr<Process> SpawnProcess(const std::string& commandLine) override {
-        return StartCommandLine(commandLine);
+    std::unique_ptr<Process> SpawnProcess(const std::string& commandLine, const std::string& program) override {
+        return StartCommandLine(commandLine, program);
     }
+    std::unique_ptr<MachineLock> LockMachine(unsigned waitMs) override { return LockRuns(pump_, waitMs); }
 
     std::optional<std::string> UserName(std::uint32_t bufferSize) override {
         char buffer[254] = {};

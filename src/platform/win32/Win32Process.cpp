@@ -38,14 +38,14 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Process> StartCommandLine(const std::string& commandLine) {
+std::unique_ptr<Process> StartCommandLine(const std::string& commandLine, const std::string& program) {
     // CreateProcessA may write into the command line it is given.
     std::vector<char> writable(commandLine.begin(), commandLine.end());
     writable.push_back('\0');
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION created{};
-    if (!::CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE,
+    if (!::CreateProcessA(program.empty() ? nullptr : program.c_str(), writable.data(), nullptr, nullptr, FALSE,
                           CREATE_NEW_PROCESS_GROUP | NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &created))
         return nullptr;
     return std::make_unique<Win32Process>(UniqueHandle(created.hProcess), UniqueHandle(created.hThread));

@@ -157,6 +157,38 @@ TEST_F(ProcessWait, ProgramExitingWith259StillEndsTheWait) {
     EXPECT_FALSE(machine.Exists("C:\\NULL"));
 }
 
+TEST_F(ProcessWait, ProgramPathWithBlanksStartsThatProgramOrNone) {
+    const std::string pf = "C:\\Program Files\\Tessaly\\Quillory\\";
+    machine.PlaceStandin(pf + "QLR6-40.exe");
+    machine.PlaceStandin("C:\\TSLData\\QLR\\QLR Setup.exe");
+    // What the system's rules would start first for each of those lines.
+    machine.PlaceStandin("C:\\Program.exe");
+    machine.PlaceStandin("C:\\TSLData\\QLR\\QLR.exe");
+    struct Case {
+        std::string commandLine;
+        bool wait;
+        std::string started;  // the program, or empty for none
+    };
+    const Case cases[] = {
+        {pf + "QLR6-40.exe QLR", false, pf + "QLR6-40.exe"},
+        {pf + "QLR6-40.exe QLR", true, pf + "QLR6-40.exe"},
+        {pf + "qlr6-40.EXE  Pexil >NULL", false, pf + "QLR6-40.exe"},
+        {"C:\\TSLData\\QLR\\QLR Setup.exe", false, "C:\\TSLData\\QLR\\QLR Setup.exe"},
+        {pf + "QLR6-41.exe QLR", false, ""},
+        {pf + "QLR6-41.exe QLR", true, ""},
+    };
+    std::size_t records = 0;
+    for (const Case& c : cases) {
+        const bool started = c.wait ? form.StartProcessAndWait(c.commandLine) : form.StartProcess(c.commandLine);
+        EXPECT_EQ(started, !c.started.empty()) << c.commandLine;
+        if (!started) continue;
+        const auto runs = machine.StandinRuns(++records);
+        ASSERT_EQ(runs.size(), records) << c.commandLine;
+        EXPECT_EQ(runs.back(), c.started + " | " + c.commandLine + " | C:\\");
+    }
+    EXPECT_EQ(machine.StandinRuns().size(), records) << "a program nobody asked for was started";
+}
+
 TEST_F(ProcessWait, TerminateRequestEndsTheWaitAndLeavesTheProgram) {
     setenv("QLR_STANDIN_HANG", "worker.exe:5", 1);
     machine.platform().Terminate();

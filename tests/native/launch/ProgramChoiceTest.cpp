@@ -107,6 +107,8 @@ TEST_P(ProgramChoice, StartsTheChosenVersionWithItsKind) {
     const ChoiceCase& c = GetParam();
     SandboxMachine machine;
     machine.PlaceFoundation();
+    // A program at the start of the program folder's path must never be the one started.
+    machine.PlaceStandin("C:\\Program.exe");
     for (const auto& f : c.programFolderFiles) machine.PlaceStandin(kPF + "\\" + f);
     for (const auto& f : c.dataFolderFiles) machine.PlaceStandin(kTSL + "\\" + f);
     if (!c.options.empty()) machine.Write("C:\\TSLData\\office\\QLR\\Options.txt", c.options);

@@ -38,8 +38,8 @@ std::string ReadWhole(const fs::path& path) {
     return text.str();
 }
 
-int RunAndWait(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-               const fs::path& outputFile, std::chrono::seconds timeout) {
+pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+            const fs::path& outputFile) {
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
@@ -68,18 +68,26 @@ int RunAndWait(const std::vector<std::string>& argv, const std::vector<std::stri
     int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), env.data());
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) throw std::runtime_error("cannot start " + argv[0]);
+    return pid;
+}
 
+int WaitFor(pid_t pid, const std::string& name, std::chrono::seconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     int status = 0;
     while (waitpid(pid, &status, WNOHANG) == 0) {
         if (std::chrono::steady_clock::now() > deadline) {
             kill(pid, SIGKILL);
             waitpid(pid, &status, 0);
-            throw std::runtime_error(argv[0] + " did not end within the time allowed");
+            throw std::runtime_error(name + " did not end within the time allowed");
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+int RunAndWait(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+               const fs::path& outputFile, std::chrono::seconds timeout) {
+    return WaitFor(Spawn(argv, environment, outputFile), argv[0], timeout);
 }
 
 }  // namespace
@@ -165,17 +173,31 @@ void SandboxMachine::PlaceFoundation() {
 SandboxMachine::RunResult SandboxMachine::Run(const std::string& windowsPath,
                                               const std::vector<std::string>& environment,
                                               const std::vector<std::string>& arguments) {
+    return Finish(Start(windowsPath, environment, arguments));
+}
+
+int SandboxMachine::Start(const std::string& windowsPath, const std::vector<std::string>& environment,
+                          const std::vector<std::string>& arguments) {
     std::vector<std::string> env = {"QLR_SANDBOX_ROOT=" + root_.string(), "QLR_SANDBOX_FAST=1",
                                     std::string("QLR_UPDATE_BASE_URL=") + kUnreachableServer};
     env.insert(env.end(), environment.begin(), environment.end());  // later entries win
-    const fs::path output = root_ / "run-output.txt";
-    RunResult result;
     std::vector<std::string> argv = {Host(windowsPath).string()};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    result.exitCode = RunAndWait(argv, env, output, std::chrono::seconds(120));
-    result.output = ReadWhole(output);
+    const int run = static_cast<int>(started_.size());
+    started_.push_back(Spawn(argv, env, OutputFile(run)));
+    return run;
+}
+
+std::string SandboxMachine::Output(int run) const { return ReadWhole(OutputFile(run)); }
+
+SandboxMachine::RunResult SandboxMachine::Finish(int run) {
+    RunResult result;
+    result.exitCode = WaitFor(started_.at(run), "run " + std::to_string(run), std::chrono::seconds(120));
+    result.output = Output(run);
     return result;
 }
+
+fs::path SandboxMachine::OutputFile(int run) const { return root_ / ("run-output-" + std::to_string(run) + ".txt"); }
 
 std::string SandboxMachine::Log(const std::string& role) const {
     return Read("C:\\Temp\\QLR\\InstallLog " + role + ".txt");

@@ -47,6 +47,12 @@ public:
     // Runs the copy at windowsPath and waits for it; extra "NAME=VALUE" environment entries.
     RunResult Run(const std::string& windowsPath, const std::vector<std::string>& environment = {},
                   const std::vector<std::string>& arguments = {});
+    // The same in halves, for runs that overlap: Start returns at once with
+    // the run's number, Output is what it has printed so far, Finish waits.
+    int Start(const std::string& windowsPath, const std::vector<std::string>& environment = {},
+              const std::vector<std::string>& arguments = {});
+    std::string Output(int run) const;
+    RunResult Finish(int run);
 
     // The saved run log of a role ("Startup", "Setup", "Bootstrap"), bytes as written.
     std::string Log(const std::string& role) const;
@@ -60,9 +66,12 @@ public:
     Platform& platform();
 
 private:
+    std::filesystem::path OutputFile(int run) const;
+
     std::string user_;
     std::filesystem::path root_;
     std::unique_ptr<Platform> platform_;
+    std::vector<int> started_;  // process ids, by run number
 };
 
 // Lines of a CR LF text; a final CR LF gives no extra empty line.

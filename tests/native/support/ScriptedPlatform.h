@@ -95,6 +95,7 @@ public:
     std::map<std::string, ScriptedReply> replies;  // by URL; a URL not listed cannot be opened
     bool internetFails = false;
     std::optional<std::int64_t> writeLimit;  // for each file created
+    std::optional<unsigned> lockWaitMs;  // in place of the run's own wait for another run
     std::optional<std::int64_t> readLimit;   // for each file opened for reading
     std::string refusedMoveTo;               // a move to this path fails
     std::vector<std::string> agents, opened;
@@ -130,7 +131,12 @@ public:
     bool SetCurrentFolder(const std::string& p) override { return real_.SetCurrentFolder(p); }
     std::string CurrentFolder() override { return real_.CurrentFolder(); }
     std::vector<std::string> ListFiles(const std::string& m) override { return real_.ListFiles(m); }
-    std::unique_ptr<Process> SpawnProcess(const std::string& c) override { return real_.SpawnProcess(c); }
+    std::unique_ptr<Process> SpawnProcess(const std::string& c, const std::string& p) override {
+        return real_.SpawnProcess(c, p);
+    }
+    std::unique_ptr<MachineLock> LockMachine(unsigned waitMs) override {
+        return real_.LockMachine(lockWaitMs.value_or(waitMs));
+    }
     std::optional<std::string> UserName(std::uint32_t n) override { return real_.UserName(n); }
     std::string OwnPath() override { return real_.OwnPath(); }
     std::string CommandLine() override { return real_.CommandLine(); }

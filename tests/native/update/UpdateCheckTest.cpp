@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/main.h"
+#include "update/UpdateList.h"
 #include "update/UpdateServer.h"
 #include "native/support/ScriptedPlatform.h"
 
@@ -64,6 +65,41 @@ TEST_F(UpdateCheck, ListEndsWhereTheBoxStopsShowingIt) {
     EXPECT_EQ(form.Memo1.Text(), "QLR6-38.pak 1\r\nQLR6-39.pak 1\r\n");
     EXPECT_EQ(form.Edit2.Text(), "QLR6-39");
     EXPECT_EQ(Log().back(), "Nothing to do");
+}
+
+TEST_F(UpdateCheck, OnlyTheFirstMebibyteOfTheListIsRead) {
+    // The last line that fits ends exactly at the limit; the next one lies beyond it.
+    const std::string last = "QLR6-40.pak x";
+    const std::string filler = std::string(kMaxUpdateListBytes - last.size() - 2, '-') + "\r\n";
+    Offer("QLR6-39.pak 1\r\n" + filler.substr(15) + last + "\r\nQLR6-41.pak 1\r\n" + std::string(3 << 20, '\n'));
+    form.HaveVersion = "6-40";
+    form.CheckForUpdates("x", "x");
+    EXPECT_EQ(form.Memo2.Text(), "QLR6-39\r\nQLR6-40");
+    EXPECT_EQ(form.Edit2.Text(), "QLR6-40");
+    EXPECT_EQ(Log().back(), "Nothing to do");
+    EXPECT_EQ(form.Memo1.Text().size(), kMaxUpdateListBytes);
+    // Nor is the rest fetched: one read at most runs past the limit.
+    const auto stored = machine.Read("C:\\Temp\\QLR\\UpdateList.txt").size();
+    EXPECT_GE(stored, kMaxUpdateListBytes);
+    EXPECT_LT(stored, kMaxUpdateListBytes + 1025);
+}
+
+TEST_F(UpdateCheck, RunWhoseTurnDoesNotComeSkipsTheWorkAndSaysWhy) {
+    machine.PlaceFoundation();
+    Offer("QLR6-39.pak 1 MB\r\n");
+    auto otherRun = machine.platform().LockMachine(0);
+    ASSERT_TRUE(otherRun);
+    http.lockWaitMs = 0;  // in place of the ten minutes a run waits
+    form.Memo4.Clear();
+    form.Timer1Timer();
+    const std::vector<std::string> log = Log();
+    ASSERT_GE(log.size(), 6u);
+    EXPECT_EQ(std::vector<std::string>(log.end() - 6, log.end()),
+              (std::vector<std::string>{"------------- Start Pt 2 --------------",
+                                        "Waiting for another run to finish installing and updating",
+                                        "Skipped installing and updating: the other run is still at it", "",
+                                        "----------------- End ----------------------", ""}));
+    EXPECT_TRUE(http.opened.empty());
 }
 
 TEST_F(UpdateCheck, DownloadsOnlyWhenTheOfferIsGreater) {

@@ -30,6 +30,17 @@ TEST(UpdateListLine, CutTakesTheNameBeforeDotPakAndBlank) {
         {"QLR6-39.PAK 3 MB", std::nullopt},
         {"x.pak QLR6-50 y", "QLR"},          // ".pak" before "QLR" still passes; p = 8
         {"QLR6-39.pak\t2 MB", "QLR6-39.p"},  // only a blank counts
+        // A name is joined to a folder and an address: one that could lead elsewhere is no name.
+        {"QLR\\..\\..\\..\\Windows\\evil.pak 1 MB", std::nullopt},
+        {"QLR6-39\\evil.pak 1", std::nullopt},
+        {"QLR/../../Windows/evil.pak 1", std::nullopt},
+        {"QLR6-39:evil.pak 1", std::nullopt},
+        {"QLRC:evil.pak 1", std::nullopt},
+        {"QLR..x.pak 1", std::nullopt},
+        {"QLR6-39\x01.pak 1", std::nullopt},
+        {"QLR6-39\x7F.pak 1", std::nullopt},
+        {"QLR6-39.1.pak 1", "QLR6-39.1"},  // single dots are part of a name
+        {"QLR6-39\\.pak", ""},            // no blank: no name, nothing to check
     };
     for (const Case& c : cases) EXPECT_EQ(PackageNameFromLine(c.line), c.name) << c.line;
 }
@@ -77,6 +88,8 @@ TEST(UpdateList, OrdinalNotNumericComparison) {
         {"no packages here", "", ""},
         {"QLR Update.pak 1 MB", "", ""},
         {"x.pak QLR6-50 y", "QLR", ""},  // three characters give no version
+        {"QLR6-39.pak a\nQLR\\..\\..\\Windows\\evil.pak b", "QLR6-39", "6-39"},  // '\\' sorts above '6'
+        {"QLR\\..\\evil.pak a\nQLR:evil.pak b\nQLR/x.pak c", "", ""},
     };
     for (const Case& c : cases) {
         const UpdateOffer offer = ReadUpdateList(c.list);
@@ -86,8 +99,8 @@ TEST(UpdateList, OrdinalNotNumericComparison) {
 }
 
 TEST(UpdateList, DuplicatesAndEmptyNamesAreListed) {
-    const UpdateOffer offer =
-        ReadUpdateList("QLR6-39.pak 1\nQLR6-39.pak 2\nQLR Update.pak 1 MB\nqlr6-50.pak 1\n");
+    const UpdateOffer offer = ReadUpdateList(
+        "QLR6-39.pak 1\nQLR6-39.pak 2\nQLR Update.pak 1 MB\nqlr6-50.pak 1\nQLR6-99\\..\\x.pak 1\n");
     EXPECT_EQ(offer.names, (std::vector<std::string>{"QLR6-39", "QLR6-39", ""}));
     EXPECT_EQ(offer.best, "QLR6-39");
 }

@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <functional>
+#include <thread>
 
+#include "common/FaultServer.h"
 #include "native/support/ScriptedPlatform.h"
 
 namespace qlr::testing {
@@ -132,6 +134,65 @@ TEST_F(UpdateRun, DamagedPackageKeepsTheInstalledFiles) {
     EXPECT_EQ(log.substr(log.size() - tail.size()), tail) << log;
     EXPECT_EQ(machine.Read("C:\\TSLData\\QLR\\notes.txt"), "6-38 notes");
     EXPECT_FALSE(machine.Exists("C:\\TSLData\\QLR\\notes.txt.qlrtmp"));
+}
+
+TEST_F(UpdateRun, ListNamesThatLeadOutOfTheFolderAreSkipped) {
+    FaultServer hostile([](const std::string& target, const std::string&) {
+        const std::string list = "QLR6-38.pak 501\r\nQLR\\..\\..\\..\\Windows\\evil.pak 501\r\n"
+                                 "QLR/../../../Windows/evil.pak 501\r\nQLR6-99:evil.pak 501\r\n";
+        const std::string body = target.rfind("/index.php", 0) == 0 ? list : Padded("");
+        return FaultReply("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+    });
+    const std::string log = RunStartup({"QLR_UPDATE_BASE_URL=" + hostile.Origin() + "/"});
+    EXPECT_EQ(CheckSection(log),
+              (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: 6-38",
+                                        "Nothing to do"}))
+        << log;
+    EXPECT_EQ(hostile.Requests().size(), 1u);
+    EXPECT_FALSE(machine.Exists("C:\\Windows\\evil.pak"));
+}
+
+TEST_F(UpdateRun, SecondRunWaitsForTheFirstToFinishAndThenDoesItsOwnPass) {
+    server.Put("QLR6-39.pak", PackageBytes({{kNewProgram, FileBytes(BuiltProgram("standin"))}}));
+    auto firstRun = machine.platform().LockMachine(0);
+    ASSERT_TRUE(firstRun);
+    const int second = machine.Start(kStartup, {server.Environment()}, {"--verbose"});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (machine.Output(second).find("Waiting for another run") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(server.CheckIns(), "") << "the waiting run asked the server";
+    firstRun.reset();
+    const auto result = machine.Finish(second);
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    const std::vector<std::string> lines = CrLfLines(machine.Log("Startup"));
+    const auto start = std::find(lines.begin(), lines.end(), "------------- Start Pt 2 --------------");
+    ASSERT_GE(std::distance(start, lines.end()), 3) << result.output;
+    EXPECT_EQ(std::vector<std::string>(start + 1, start + 3),
+              (std::vector<std::string>{"Waiting for another run to finish installing and updating",
+                                        "Foundation already loaded"}));
+    EXPECT_EQ(CheckSection(machine.Log("Startup")).back(), "... OK");
+}
+
+TEST_F(UpdateRun, OverlappingRunsBothFinishAndLeaveTheUpdateWhole) {
+    const std::string program = FileBytes(BuiltProgram("standin"));
+    server.Put("QLR6-39.pak", PackageBytes({{kNewProgram, program}, {"C:\\TSLData\\QLR\\data.bin",
+                                                                     Incompressible(2 << 20, 3)}}));
+    for (int pair = 0; pair < 5; ++pair) {
+        std::filesystem::remove(machine.Host(kNewProgram));  // each pair finds the update to do
+        const int first = machine.Start(kStartup, {server.Environment()}, {"--verbose"});
+        const int second = machine.Start(kStartup, {server.Environment()}, {"--verbose"});
+        for (int run : {first, second}) {
+            const auto result = machine.Finish(run);
+            EXPECT_EQ(result.exitCode, 0) << result.output;
+            // A run that started after the other had updated finds nothing to do.
+            const bool verdict = result.output.find("\n... OK\n") != std::string::npos ||
+                                 result.output.find("\nNothing to do\n") != std::string::npos;
+            EXPECT_TRUE(verdict && result.output.find("FAILED") == std::string::npos)
+                << "pair " << pair << ":\n" << result.output;
+        }
+        EXPECT_EQ(machine.Read(kNewProgram), program);
+    }
 }
 
 TEST_F(UpdateRun, SchoolNameReachesTheServerAsWritten) {

@@ -15,6 +15,7 @@ using win32::UniqueHandle;
 
 constexpr const char* kResetTrees[] = {
     "C:\\TSLData", "C:\\Temp", "C:\\SchoolData", "C:\\Program Files\\Tessaly", "C:\\standin-runs.txt",
+    "C:\\Program.exe", "C:\\windows\\evil.pak",
 };
 constexpr const char* kSuiteLinks[] = {"Tovanel.lnk", "Quenmoral.lnk", "Pexil.lnk", ".lnk"};
 constexpr const char* kShellFolders = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";

@@ -5,6 +5,7 @@
 // WineMachine, a fixture for whole runs:
 //  - SetUp resets the machine: C:\TSLData (with the user's data folder),
 //    C:\Temp, C:\SchoolData, C:\Program Files\Tessaly, C:\standin-runs.txt,
+//    the files tests plant where they do not belong (C:\Program.exe, ...),
 //    the suite's links on the desktop and in the Start menu, the database
 //    server's registration and "%TEMP%\Tovanel failure.txt" are removed.
 //  - PlaceTovanel / PlaceStandin copy Tovanel.exe / standin.exe (built

@@ -7,12 +7,15 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <thread>
 
 #include "app/main.h"
 #include "common/HttpContract.h"
 #include "common/LogSection.h"
 #include "common/PackageBytes.h"
+#include "platform/win32/ProgressWindowWin32.h"
 #include "platform/win32/Win32Platform.h"
+#include "windows/support/TestHttpServer.h"
 #include "windows/support/WineMachine.h"
 #include "platform/win32/WinInetHttp.h"
 
@@ -258,6 +261,48 @@ TEST_F(UpdateRun, KeyedBuildUnpacksOnlyPackagesSignedUnderTheirOwnName) {
                                        std::string(kDataFolder) + "\\QLR6-38.exe QLR", kDataFolder}),
                   runs.end());
     }
+}
+
+TEST_F(UpdateRun, ListNamesThatLeadOutOfTheFolderAreSkipped) {
+    TestHttpServer hostile(std::map<std::string, std::string>{
+        {"/index.php", "QLR6-38.pak 501\r\nQLR\\..\\..\\..\\Windows\\evil.pak 501\r\n"
+                       "QLR/../../../Windows/evil.pak 501\r\nQLR6-99:evil.pak 501\r\n"}});
+    ScopedEnvironment url("QLR_UPDATE_BASE_URL", hostile.BaseUrl().c_str());
+    const std::string log = RunStartup();
+    EXPECT_EQ(CheckSection(log),
+              (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: 6-38",
+                                        "Nothing to do"}))
+        << log;
+    EXPECT_EQ(hostile.Requests().size(), 1u);
+    EXPECT_FALSE(PathExists("C:\\windows\\evil.pak"));
+}
+
+TEST_F(UpdateRun, SecondRunWaitsForTheFirstToFinishAndThenDoesItsOwnPass) {
+    // Nothing installed to start early: the run shows its progress window before it waits for its turn.
+    RemoveTree(std::string(kDataFolder) + "\\QLR6-38.exe");
+    auto platform = win32::CreateWin32Platform();
+    auto firstRun = platform->LockMachine(0);
+    ASSERT_TRUE(firstRun);
+    std::optional<DWORD> exitCode;
+    std::thread second([&] { exitCode = RunProgram(kStartup); });
+    bool shown = false;
+    for (const ULONGLONG end = ::GetTickCount64() + 30000; !shown && ::GetTickCount64() < end; ::Sleep(50))
+        shown = ::FindWindowA(win32::kProgressFormClass, nullptr) != nullptr;
+    ::Sleep(500);
+    const bool savedMeanwhile = PathExists(kStartupLog);
+    firstRun.reset();
+    second.join();
+    ASSERT_TRUE(shown) << "the second run never showed its progress window";
+    EXPECT_FALSE(savedMeanwhile) << "the second run did its pass while the first held the machine";
+    EXPECT_EQ(exitCode, 0u);
+    const std::string log = ReadBytes(kStartupLog).value_or("<no log>");
+    const std::vector<std::string> lines = CrLfLines(log);
+    const auto start = std::find(lines.begin(), lines.end(), "------------- Start Pt 2 --------------");
+    ASSERT_GE(std::distance(start, lines.end()), 3) << log;
+    EXPECT_EQ(std::vector<std::string>(start + 1, start + 3),
+              (std::vector<std::string>{"Waiting for another run to finish installing and updating",
+                                        "Foundation already loaded"}));
+    EXPECT_EQ(CheckSection(log).back(), "... OK") << log;
 }
 
 TEST_F(UpdateRun, EditWindowsShowTheFinalCountsOnceTheDownloadEnds) {

@@ -39,9 +39,9 @@ bool WaitForEnd(Process& process) {
 class SandboxProcessTest : public ::testing::Test {
 protected:
     // Starts commandLine, waits for it, and returns the standin's record of it.
-    std::string RunAndRecord(const std::string& commandLine) {
+    std::string RunAndRecord(const std::string& commandLine, const std::string& program = {}) {
         const std::size_t before = machine_.StandinRuns().size();
-        auto process = machine_.platform().SpawnProcess(commandLine);
+        auto process = machine_.platform().SpawnProcess(commandLine, program);
         if (!process) return "<not started>";
         EXPECT_TRUE(WaitForEnd(*process));
         auto runs = machine_.StandinRuns(before + 1);
@@ -89,6 +89,19 @@ TEST_F(SandboxProcessTest, UnquotedPathWithBlanksFindsTheProgramAndKeepsTheComma
     machine_.PlaceStandin("C:\\Program.exe");
     EXPECT_EQ(RunAndRecord("C:\\Program Files\\Tessaly\\Quillory\\QLR6-38.exe QLR"),
               "C:\\Program.exe | C:\\Program Files\\Tessaly\\Quillory\\QLR6-38.exe QLR | C:\\TSLData\\QLR");
+
+    // An application name is the program: the line reaches it as given.
+    EXPECT_EQ(RunAndRecord("C:\\Program Files\\Tessaly\\Quillory\\QLR6-38.exe QLR",
+                           "c:\\program files\\tessaly\\quillory\\QLR6-38.exe"),
+              "C:\\Program Files\\Tessaly\\Quillory\\QLR6-38.exe | "
+              "C:\\Program Files\\Tessaly\\Quillory\\QLR6-38.exe QLR | C:\\TSLData\\QLR");
+    EXPECT_EQ(RunAndRecord("anything at all", "C:\\Program Files\\Tessaly\\Quillory\\QLR6-38.exe"),
+              "C:\\Program Files\\Tessaly\\Quillory\\QLR6-38.exe | anything at all | C:\\TSLData\\QLR");
+    // Named but missing: nothing starts, whatever the line would find.
+    EXPECT_EQ(RunAndRecord("C:\\Program Files\\Tessaly\\Quillory\\QLR6-39.exe QLR",
+                           "C:\\Program Files\\Tessaly\\Quillory\\QLR6-39.exe"),
+              "<not started>");
+    EXPECT_EQ(RunAndRecord("C:\\Program", "C:\\Program"), "<not started>");  // never ".exe" added
 }
 
 TEST_F(SandboxProcessTest, BareNamesAreSearchedInTheCurrentThenTheSystemFolders) {

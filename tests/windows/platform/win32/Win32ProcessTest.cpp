@@ -38,6 +38,23 @@ TEST_F(PlatformProcesses, UnquotedPathWithBlanksStartsInTheCurrentFolderWithTheC
     EXPECT_FALSE(PathExists("C:\\Temp\\here\\NULL")) << "no shell redirects anything";
 }
 
+TEST_F(PlatformProcesses, ProgramPathWithBlanksStartsThatProgramOrNoneWithTheCommandLineAsGiven) {
+    const std::string program = std::string(kProgramFolder) + "\\QLR6-40.exe";
+    PlaceStandin(program);
+    PlaceStandin("C:\\Program.exe");  // what the system's own rules start first
+    MakeFolders("C:\\Temp\\here");
+    ASSERT_TRUE(platform->SetCurrentFolder("C:\\Temp\\here"));
+    TForm1 form(*platform);
+
+    EXPECT_TRUE(form.StartProcess(program + " QLR"));
+    EXPECT_TRUE(form.StartProcessAndWait(program + "  Pexil >NULL"));
+    EXPECT_FALSE(form.StartProcess(std::string(kProgramFolder) + "\\QLR6-41.exe QLR"));
+    auto runs = WaitForRuns(2);
+    std::sort(runs.begin(), runs.end());
+    EXPECT_EQ(runs, (std::vector<StandinRun>{{program, program + "  Pexil >NULL", "C:\\Temp\\here"},
+                                             {program, program + " QLR", "C:\\Temp\\here"}}));
+}
+
 TEST_F(PlatformProcesses, BareNameIsFoundInTheCurrentFolderWithExeAdded) {
     PlaceStandin(std::string(kDataFolder) + "\\Shifter.exe");
     ASSERT_TRUE(platform->SetCurrentFolder(kDataFolder));
