@@ -31,6 +31,7 @@ if [ -z "$root" ]; then root=$scratch/root; fi
 mkdir -p "$root/updates"
 root=$(cd "$root" && pwd)
 
+: >"$scratch/server.out"  # there before the first look, however late the server starts
 "$server" --root "$root" --port 0 >"$scratch/server.out" 2>&1 &
 pid=$!
 stop() {
