@@ -75,6 +75,7 @@ fi
 serve() {
   local out=$1
   shift
+  : >"$out"  # there before the first look, however late the server starts
   "$server" --root "$root" --port 0 "$@" >"$out" 2>&1 &
   local pid=$!
   pids+=("$pid")
