@@ -4,6 +4,7 @@
 // WinInet handles, COM interface pointers and the COM apartment.
 
 #include <windows.h>
+
 #include <objbase.h>
 #include <wininet.h>
 

@@ -1,6 +1,7 @@
 #include "platform/win32/WinInetHttp.h"
 
 #include <windows.h>
+
 #include <wininet.h>
 
 #include <algorithm>

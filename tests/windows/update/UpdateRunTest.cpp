@@ -3,6 +3,7 @@
 // its folder, QLR_UPDATE_BASE_URL its address); and WinInet against it.
 
 #include <windows.h>
+
 #include <wincrypt.h>
 
 #include <algorithm>
