@@ -24,8 +24,7 @@ int main(int argc, char** argv) {
     auto int32 = [&] {
         unsigned char b[4];
         if (std::fread(b, 1, 4, in) != 4) std::exit(1);
-        return static_cast<std::int32_t>(b[0] | b[1] << 8 | b[2] << 16 |
-                                         static_cast<std::uint32_t>(b[3]) << 24);
+        return static_cast<std::int32_t>(b[0] | b[1] << 8 | b[2] << 16 | static_cast<std::uint32_t>(b[3]) << 24);
     };
     std::vector<unsigned char> input(64 * 1024), output(64 * 1024);
     const std::int32_t count = int32();

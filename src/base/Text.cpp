@@ -14,9 +14,7 @@ std::string UpperCase(std::string_view text) {
     return result;
 }
 
-bool Contains(std::string_view text, std::string_view part) {
-    return text.find(part) != std::string_view::npos;
-}
+bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
 
 bool OrdinalGreater(std::string_view a, std::string_view b) {
     std::size_t n = std::min(a.size(), b.size());
@@ -89,9 +87,8 @@ bool MatchFrom(std::string_view mask, std::string_view name) {
         if (m < mask.size() && mask[m] == '*') {
             starMask = m++;
             starName = n;
-        } else if (m < mask.size() &&
-                   (mask[m] == '?' || Upper(static_cast<unsigned char>(mask[m])) ==
-                                          Upper(static_cast<unsigned char>(name[n])))) {
+        } else if (m < mask.size() && (mask[m] == '?' || Upper(static_cast<unsigned char>(mask[m])) ==
+                                                             Upper(static_cast<unsigned char>(name[n])))) {
             ++m;
             ++n;
         } else if (starMask != std::string_view::npos) {
@@ -113,8 +110,6 @@ bool MatchesWildcard(std::string_view mask, std::string_view name) {
     return false;
 }
 
-std::int64_t Percentage(std::int64_t part, std::int64_t whole) {
-    return whole == 0 ? 0 : part * 100 / whole;
-}
+std::int64_t Percentage(std::int64_t part, std::int64_t whole) { return whole == 0 ? 0 : part * 100 / whole; }
 
 }  // namespace qlr

@@ -118,8 +118,7 @@ std::string TForm1::ReadFirebirdInstance() {
 
 void TForm1::CopyOneFile(const std::string& source, const std::string& target) {
     platform_.CopyFileOver(source, target);
-    if (!platform_.FileExists(target))
-        AddLogLine("Copying file: " + source + " to " + target + "....FAILED 12");
+    if (!platform_.FileExists(target)) AddLogLine("Copying file: " + source + " to " + target + "....FAILED 12");
 }
 
 bool TForm1::DeleteFolderTree(const std::string& folder) { return platform_.DeleteFolderTree(folder); }

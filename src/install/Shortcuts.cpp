@@ -1,5 +1,5 @@
-#include "base/Text.h"
 #include "app/main.h"
+#include "base/Text.h"
 #include "install/RegistryText.h"
 
 namespace qlr {
@@ -25,8 +25,7 @@ constexpr SuiteProgram kSuitePrograms[] = {
 std::string LinkFileName(const std::string& target) {
     const auto lastDelimiter = target.find_last_of("\\:");
     const auto dot = target.rfind('.');
-    const bool hasExtension =
-        dot != std::string::npos && (lastDelimiter == std::string::npos || dot > lastDelimiter);
+    const bool hasExtension = dot != std::string::npos && (lastDelimiter == std::string::npos || dot > lastDelimiter);
     return ExtractFileName((hasExtension ? target.substr(0, dot) : target) + ".lnk");
 }
 

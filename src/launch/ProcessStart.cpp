@@ -1,5 +1,5 @@
-#include "base/Text.h"
 #include "app/main.h"
+#include "base/Text.h"
 
 namespace qlr {
 

@@ -1,6 +1,6 @@
+#include "app/main.h"
 #include "base/SmallFile.h"
 #include "base/Text.h"
-#include "app/main.h"
 
 namespace qlr {
 

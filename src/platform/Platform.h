@@ -264,8 +264,7 @@ public:
     virtual std::uint64_t TickMs() = 0;
 
     // Registry, 32-bit view, full access. nullptr when the key cannot be opened.
-    virtual std::unique_ptr<RegistryKey> OpenRegistryKey(RegistryRoot root, const std::string& path,
-                                                         bool create) = 0;
+    virtual std::unique_ptr<RegistryKey> OpenRegistryKey(RegistryRoot root, const std::string& path, bool create) = 0;
 
     // HTTP with the system's proxy settings and root certificates, and the
     // time limit of HttpTimeLimit(). nullptr when the layer cannot start.
@@ -275,11 +274,10 @@ public:
     virtual std::unique_ptr<ShellLink> CreateShellLink() = 0;
 
     // GUI and message loop. CreateMainWindow returns nullptr when headless.
-    virtual std::unique_ptr<NativeWindow> CreateMainWindow(const Bounds& bounds,
-                                                           const std::string& caption) = 0;
+    virtual std::unique_ptr<NativeWindow> CreateMainWindow(const Bounds& bounds, const std::string& caption) = 0;
     virtual void StartTimer(unsigned intervalMs, std::function<void()> onTick) = 0;
     virtual void StopTimer() = 0;
-    virtual void RunMessageLoop() = 0;  // until Terminate
+    virtual void RunMessageLoop() = 0;   // until Terminate
     virtual void ProcessMessages() = 0;  // what is queued, then return
     virtual void Terminate() = 0;
     virtual bool Terminated() = 0;

@@ -49,9 +49,8 @@ void TFileListBox::SetDirectory(const std::string& folder) {
 
 void TFileListBox::Update() {
     items_ = platform_.ListFiles(Mask);
-    std::stable_sort(items_.begin(), items_.end(), [](const std::string& a, const std::string& b) {
-        return CompareTextIgnoreCase(a, b) < 0;
-    });
+    std::stable_sort(items_.begin(), items_.end(),
+                     [](const std::string& a, const std::string& b) { return CompareTextIgnoreCase(a, b) < 0; });
     if (peer_) peer_->SetItems(items_);
 }
 

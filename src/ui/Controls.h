@@ -114,9 +114,7 @@ public:
     }
     void Clear() { SetText(std::string()); }
     // Appends one line: a CR LF goes before it unless the text is empty.
-    void AddLine(const std::string& line) {
-        SetText(text_.empty() ? line : text_ + "\r\n" + line);
-    }
+    void AddLine(const std::string& line) { SetText(text_.empty() ? line : text_ + "\r\n" + line); }
 };
 
 // File list box: lists one folder by mask, sorted case-insensitively.

@@ -45,8 +45,13 @@ void TProgressLabel::Paint(Canvas& canvas) const {
 
 Tf_progress::Tf_progress()
     : Label1{{32, 32, 41, 13}, "Progress", Font, false, true, false, clBtnFace},
-      Label2{{1, 9, 275, 24}, "Installing Quillory", TFont{"Arial", 16, fsBold, clWindowText, ANSI_CHARSET_ID},
-             true, true, false, 0x004080FF} {
+      Label2{{1, 9, 275, 24},
+             "Installing Quillory",
+             TFont{"Arial", 16, fsBold, clWindowText, ANSI_CHARSET_ID},
+             true,
+             true,
+             false,
+             0x004080FF} {
     Label1.AutoSize = true;
     TGradedPanel& panel = GradedPanel1;
     panel.Left = 0;

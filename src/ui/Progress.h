@@ -43,7 +43,7 @@ struct TProgressLabel {
     TFont Font;
     bool Centered = false;
     bool Transparent = true;
-    bool AutoSize = false;  // the surface widens the label to its text
+    bool AutoSize = false;     // the surface widens the label to its text
     TColor Color = clBtnFace;  // background, unseen when transparent
     void Paint(Canvas& canvas) const;
 };

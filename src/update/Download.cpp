@@ -1,8 +1,8 @@
 #include <algorithm>
 #include <limits>
 
-#include "base/Text.h"
 #include "app/main.h"
+#include "base/Text.h"
 #include "update/BufferedWriter.h"
 
 namespace qlr {

@@ -13,8 +13,8 @@ namespace {
 constexpr std::size_t kBufferSize = std::size_t{64} * 1024;
 
 std::int32_t FromLittleEndian(const unsigned char* b) {
-    std::uint32_t v = std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 |
-                      std::uint32_t(b[3]) << 24;
+    std::uint32_t v =
+        std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 | std::uint32_t(b[3]) << 24;
     return static_cast<std::int32_t>(v);
 }
 
@@ -43,8 +43,7 @@ bool IsPlainComponent(std::string_view component) {
 }  // namespace
 
 bool IsSafeEntryPath(std::string_view path) {
-    if (path.size() < 4 || (path[0] != 'C' && path[0] != 'c') || path[1] != ':' || !IsSeparator(path[2]))
-        return false;
+    if (path.size() < 4 || (path[0] != 'C' && path[0] != 'c') || path[1] != ':' || !IsSeparator(path[2])) return false;
     std::size_t start = 3;
     for (;;) {
         std::size_t end = start;
@@ -136,8 +135,7 @@ std::int64_t PackageReader::InflateEntry(std::int32_t size,
         std::size_t produced = static_cast<std::size_t>(z.next_out - out);
         if (ret != Z_OK && ret != Z_STREAM_END && ret != Z_BUF_ERROR) throw RunError("error");
         if (produced > remaining) Damaged();
-        if (produced > 0 && !write(reinterpret_cast<const char*>(out), produced))
-            throw RunError("Stream write error");
+        if (produced > 0 && !write(reinterpret_cast<const char*>(out), produced)) throw RunError("Stream write error");
         remaining -= produced;
         if (ret == Z_STREAM_END) {
             if (remaining != 0) Damaged();

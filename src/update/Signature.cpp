@@ -63,9 +63,9 @@ bool DecodeBase64(std::string_view text, std::string& out) {
 
 // The SubjectPublicKeyInfo of a P-256 key up to its uncompressed point, which
 // follows as 0x04, X, Y: the only layout such a key has.
-constexpr unsigned char kP256SpkiPrefix[] = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2a, 0x86, 0x48, 0xce,
-                                             0x3d, 0x02, 0x01, 0x06, 0x08, 0x2a, 0x86, 0x48, 0xce, 0x3d,
-                                             0x03, 0x01, 0x07, 0x03, 0x42, 0x00, 0x04};
+constexpr unsigned char kP256SpkiPrefix[] = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2a, 0x86, 0x48,
+                                             0xce, 0x3d, 0x02, 0x01, 0x06, 0x08, 0x2a, 0x86, 0x48,
+                                             0xce, 0x3d, 0x03, 0x01, 0x07, 0x03, 0x42, 0x00, 0x04};
 
 }  // namespace
 
@@ -132,12 +132,9 @@ std::vector<crypto::P256PublicKey> ParsePublicKeys(std::string_view pem) {
 
 std::string RefusalReason(const SignatureCheck& check, const std::string& expectedName) {
     switch (check.verdict) {
-    case SignatureCheck::Verdict::NotSigned:
-        return "not signed";
-    case SignatureCheck::Verdict::BadSignature:
-        return "bad signature";
-    case SignatureCheck::Verdict::Good:
-        break;
+        case SignatureCheck::Verdict::NotSigned: return "not signed";
+        case SignatureCheck::Verdict::BadSignature: return "bad signature";
+        case SignatureCheck::Verdict::Good: break;
     }
     return check.name == expectedName ? std::string() : "signed as " + check.name;
 }

@@ -1,7 +1,7 @@
 #include <algorithm>
 
-#include "base/Text.h"
 #include "app/main.h"
+#include "base/Text.h"
 #include "update/BufferedWriter.h"
 #include "update/Package.h"
 

@@ -13,8 +13,7 @@ namespace qlr {
 std::string UpdateBaseUrl() {
     const char* fromEnvironment = std::getenv("QLR_UPDATE_BASE_URL");
     std::string base = (fromEnvironment && *fromEnvironment) ? fromEnvironment : QLR_UPDATE_BASE_URL;
-    if (base.empty() || base.back() != '/')
-        throw RunError("The update server address must end in \"/\": " + base);
+    if (base.empty() || base.back() != '/') throw RunError("The update server address must end in \"/\": " + base);
     return base;
 }
 
@@ -24,8 +23,8 @@ std::string PercentEncode(std::string_view value) {
     out.reserve(value.size());
     for (char c : value) {
         auto b = static_cast<unsigned char>(c);
-        bool unreserved = (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') ||
-                          b == '-' || b == '.' || b == '_' || b == '~';
+        bool unreserved = (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == '-' ||
+                          b == '.' || b == '_' || b == '~';
         if (unreserved) {
             out += c;
         } else {

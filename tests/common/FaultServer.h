@@ -154,24 +154,23 @@ private:
         const FaultReply reply = handler_(head.substr(first, head.find(' ', first) - first), Origin());
         bool open = SendAll(client, reply.bytes);
         switch (reply.then) {
-        case FaultReply::Then::Close:
-            break;
-        case FaultReply::Then::Reset: {
-            // Let what was sent arrive first, then abort: the client sees a reset, not an end.
-            Linger(client, 200);
-            linger abort{1, 0};
-            ::setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort);
-            return CloseSocket(client);
-        }
-        case FaultReply::Then::Hold:
-            while (open) open = Linger(client, 1000);
-            break;
-        case FaultReply::Then::Trickle:
-            for (char c : reply.trickled) {
-                if (!open || !SendAll(client, std::string(1, c))) break;
-                open = Linger(client, 100);
+            case FaultReply::Then::Close: break;
+            case FaultReply::Then::Reset: {
+                // Let what was sent arrive first, then abort: the client sees a reset, not an end.
+                Linger(client, 200);
+                linger abort{1, 0};
+                ::setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort);
+                return CloseSocket(client);
             }
-            break;
+            case FaultReply::Then::Hold:
+                while (open) open = Linger(client, 1000);
+                break;
+            case FaultReply::Then::Trickle:
+                for (char c : reply.trickled) {
+                    if (!open || !SendAll(client, std::string(1, c))) break;
+                    open = Linger(client, 100);
+                }
+                break;
         }
 #ifdef _WIN32
         ::shutdown(client, SD_SEND);

@@ -19,10 +19,10 @@ inline constexpr const char* kEarlierFile = "from an earlier run";
 
 struct HttpContractCase {
     const char* what;
-    FaultReply reply;  // "{origin}" in its bytes stands for the server's http://127.0.0.1:PORT
-    const char* error;  // "" for none, else the message without the URL
+    FaultReply reply;                 // "{origin}" in its bytes stands for the server's http://127.0.0.1:PORT
+    const char* error;                // "" for none, else the message without the URL
     std::optional<std::string> file;  // what the local file holds afterwards; nullopt: no file
-    bool winInetCannotTell = false;  // WinInet ends such a body as if it were whole
+    bool winInetCannotTell = false;   // WinInet ends such a body as if it were whole
 };
 
 inline std::string ContractBody(std::size_t size) {
@@ -43,24 +43,28 @@ inline std::vector<HttpContractCase> HttpContractCases() {
         {"whole body", {HttpReply("200 OK", body)}, "", body},
         {"error page is stored", {HttpReply("404 Not Found", "<h1>Not Found</h1>")}, "", "<h1>Not Found</h1>"},
         {"empty body", {HttpReply("200 OK", "")}, "", ""},
-        {"bytes past Content-Length are cut", {HttpReply("200 OK", "0123456789") + "extra line\r\n"}, "",
-         "0123456789"},
+        {"bytes past Content-Length are cut", {HttpReply("200 OK", "0123456789") + "extra line\r\n"}, "", "0123456789"},
         {"whole chunked body", {chunked + "1388\r\n" + part + "\r\n5\r\nabcde\r\n0\r\n\r\n"}, "", part + "abcde"},
-        {"chunked body cut short", {chunked + "1388\r\n" + part + "\r\n2000\r\n" + part}, failed, std::nullopt,
-         true},
+        {"chunked body cut short", {chunked + "1388\r\n" + part + "\r\n2000\r\n" + part}, failed, std::nullopt, true},
         {"close before the announced length", {announced + part}, failed, std::nullopt},
         {"reset in the body", {announced + part, Then::Reset}, failed, std::nullopt},
         {"close before any response", {""}, cannotOpen, kEarlierFile},
         {"reset before any response", {"", Then::Reset}, cannotOpen, kEarlierFile},
         {"redirect is followed",
-         {"HTTP/1.1 302 Found\r\nLocation: {origin}/whole\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"}, "",
+         {"HTTP/1.1 302 Found\r\nLocation: {origin}/whole\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"},
+         "",
          body},
         {"relative redirect is followed",
-         {"HTTP/1.1 301 Moved\r\nLocation: /whole\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"}, "", body},
+         {"HTTP/1.1 301 Moved\r\nLocation: /whole\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"},
+         "",
+         body},
         {"redirect to another scheme is not followed",
          {"HTTP/1.1 302 Found\r\nLocation: ftp://127.0.0.1/x\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"},
-         cannotOpen, kEarlierFile},
-        {"reply over 2 GiB", {"HTTP/1.1 200 OK\r\nContent-Length: 2147483648\r\n\r\n" + part, Then::Hold}, failed,
+         cannotOpen,
+         kEarlierFile},
+        {"reply over 2 GiB",
+         {"HTTP/1.1 200 OK\r\nContent-Length: 2147483648\r\n\r\n" + part, Then::Hold},
+         failed,
          std::nullopt},
         {"stalled body", {announced + part, Then::Hold}, failed, std::nullopt},
         {"trickling body", {announced + part, Then::Trickle, std::string(100, 'x')}, failed, std::nullopt},

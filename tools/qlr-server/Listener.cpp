@@ -91,8 +91,8 @@ private:
         if ((remote ? ::getpeername(sock_, raw, &length) : ::getsockname(sock_, raw, &length)) != 0) return;
         char host[NI_MAXHOST];
         char service[NI_MAXSERV];
-        if (::getnameinfo(raw, length, host, sizeof host, service, sizeof service,
-                          NI_NUMERICHOST | NI_NUMERICSERV) != 0)
+        if (::getnameinfo(raw, length, host, sizeof host, service, sizeof service, NI_NUMERICHOST | NI_NUMERICSERV) !=
+            0)
             return;
         ip = host;
         port = std::atoi(service);

@@ -1,7 +1,7 @@
 #include "LogRecord.h"
 
-#include <cstdio>
 #include <array>
+#include <cstdio>
 
 namespace qlr::server {
 
@@ -61,8 +61,7 @@ std::string Decoded(std::string_view text, bool percentEncoded) {
 }
 
 bool Field(std::string_view field, std::string_view key, std::string_view& value) {
-    if (field.size() < key.size() + 1 || field.substr(0, key.size()) != key || field[key.size()] != '=')
-        return false;
+    if (field.size() < key.size() + 1 || field.substr(0, key.size()) != key || field[key.size()] != '=') return false;
     value = field.substr(key.size() + 1);
     return true;
 }
@@ -83,22 +82,20 @@ std::optional<LogRecord> ParseLogLine(std::string_view line) {
     // The time: "YYYY-MM-DD HH:MM:SS" or ISO 8601 with 'T' and an offset.
     const std::string_view time = fields[0];
     int y, mo, d, h, mi, s;
-    if (!Digits(time, 0, 4, y) || time.size() < 19 || time[4] != '-' || !Digits(time, 5, 2, mo) ||
-        time[7] != '-' || !Digits(time, 8, 2, d) || (time[10] != ' ' && time[10] != 'T') ||
-        !Digits(time, 11, 2, h) || time[13] != ':' || !Digits(time, 14, 2, mi) || time[16] != ':' ||
-        !Digits(time, 17, 2, s) || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60)
+    if (!Digits(time, 0, 4, y) || time.size() < 19 || time[4] != '-' || !Digits(time, 5, 2, mo) || time[7] != '-' ||
+        !Digits(time, 8, 2, d) || (time[10] != ' ' && time[10] != 'T') || !Digits(time, 11, 2, h) || time[13] != ':' ||
+        !Digits(time, 14, 2, mi) || time[16] != ':' || !Digits(time, 17, 2, s) || mo < 1 || mo > 12 || d < 1 ||
+        d > 31 || h > 23 || mi > 59 || s > 60)
         return std::nullopt;
     const bool nginx = time[10] == 'T';
-    if (nginx ? time.size() != 25 && !(time.size() == 20 && time[19] == 'Z') : time.size() != 19)
-        return std::nullopt;
+    if (nginx ? time.size() != 25 && !(time.size() == 20 && time[19] == 'Z') : time.size() != 19) return std::nullopt;
     LogRecord record;
     record.day = DaysFromCivil(y, mo, d);
     record.seconds = static_cast<std::int64_t>(record.day) * 86400 + h * 3600 + mi * 60 + s;
     record.address = std::string(fields[1]);
     if (record.address.empty()) return std::nullopt;
     std::string_view a, b, c, e;
-    if (count == 5 && Field(fields[2], "School", a) && Field(fields[3], "SMSID", b) &&
-        Field(fields[4], "USER", c)) {
+    if (count == 5 && Field(fields[2], "School", a) && Field(fields[3], "SMSID", b) && Field(fields[4], "USER", c)) {
         record.kind = LogRecord::Kind::CheckIn;
         record.school = Decoded(a, nginx);
         record.smsid = Decoded(b, nginx);
@@ -106,9 +103,8 @@ std::optional<LogRecord> ParseLogLine(std::string_view line) {
         return record;
     }
     int status = 0;
-    if (count == 6 && Field(fields[2], "Package", a) && Field(fields[3], "Status", b) &&
-        Field(fields[4], "Bytes", c) && Field(fields[5], "Complete", e) && b.size() == 3 &&
-        Digits(b, 0, 3, status) && !a.empty()) {
+    if (count == 6 && Field(fields[2], "Package", a) && Field(fields[3], "Status", b) && Field(fields[4], "Bytes", c) &&
+        Field(fields[5], "Complete", e) && b.size() == 3 && Digits(b, 0, 3, status) && !a.empty()) {
         record.kind = LogRecord::Kind::Download;
         record.package = Decoded(a, nginx);
         record.status = status;

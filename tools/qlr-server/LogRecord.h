@@ -16,8 +16,8 @@ namespace qlr::server {
 
 struct LogRecord {
     enum class Kind { CheckIn, Download } kind = Kind::CheckIn;
-    int day = 0;                // days since 1970-01-01, the server's local date
-    std::int64_t seconds = 0;   // local wall-clock time, seconds since 1970-01-01
+    int day = 0;               // days since 1970-01-01, the server's local date
+    std::int64_t seconds = 0;  // local wall-clock time, seconds since 1970-01-01
     std::string address;
     std::string school, smsid, user;  // check-ins
     std::string package;              // downloads

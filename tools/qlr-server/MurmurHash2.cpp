@@ -18,9 +18,7 @@ std::uint32_t MurmurHash2(std::string_view data) {
     switch (len) {
         case 3: h ^= static_cast<std::uint32_t>(p[2]) << 16; [[fallthrough]];
         case 2: h ^= static_cast<std::uint32_t>(p[1]) << 8; [[fallthrough]];
-        case 1:
-            h ^= p[0];
-            h *= m;
+        case 1: h ^= p[0]; h *= m;
     }
     h ^= h >> 13;
     h *= m;

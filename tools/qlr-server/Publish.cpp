@@ -42,13 +42,12 @@ Publication BuildPublication(const fs::path& root) {
     const auto packages = Packages(root / "updates");
     for (const auto& [name, size] : packages) {
         const std::string line = name + " " + std::to_string(size) + "\r\n";
-        auto stage = std::find_if(stages.begin(), stages.end(),
-                                  [&](const Stage& s) { return s.package + ".pak" == name; });
+        auto stage =
+            std::find_if(stages.begin(), stages.end(), [&](const Stage& s) { return s.package + ".pak" == name; });
         const int percent = stage == stages.end() ? 100 : stage->percent;
         for (int bucket = 0; bucket < percent; ++bucket) publication.lists[bucket] += line;
-        publication.offers.push_back(name + ": " +
-                                     (percent == 100 ? std::string("all schools")
-                                                     : std::to_string(percent) + "% of schools"));
+        publication.offers.push_back(
+            name + ": " + (percent == 100 ? std::string("all schools") : std::to_string(percent) + "% of schools"));
     }
     for (const Stage& stage : stages) {
         if (!packages.contains(stage.package + ".pak"))

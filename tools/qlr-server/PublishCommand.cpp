@@ -24,8 +24,7 @@ int PublishCommand(const Arguments& arguments) {
         }
     }
     if (root.empty()) return UsageError("publish needs a FOLDER");
-    if (!std::filesystem::is_directory(root / "updates"))
-        return UsageError("no updates folder in " + root.string());
+    if (!std::filesystem::is_directory(root / "updates")) return UsageError("no updates folder in " + root.string());
     try {
         const Publication publication = BuildPublication(root);
         for (const auto& warning : publication.warnings) std::cerr << "qlr-server: " << warning << "\n";

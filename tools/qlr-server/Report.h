@@ -45,9 +45,9 @@ private:
     std::uint64_t lines_ = 0, damaged_ = 0, checkIns_ = 0, downloads_ = 0, incomplete_ = 0, uncredited_ = 0;
     std::unordered_map<std::string, int> schoolIds_;
     std::vector<School> schools_;
-    std::map<int, std::set<int>> seen_;                         // day -> schools
+    std::map<int, std::set<int>> seen_;                        // day -> schools
     std::map<std::string, std::map<int, std::set<int>>> got_;  // package -> day -> schools
-    std::unordered_map<std::string, Visit> lastVisit_;          // address -> latest check-in
+    std::unordered_map<std::string, Visit> lastVisit_;         // address -> latest check-in
 };
 
 // Reads the logs, merged by time, into the report; a line that is not a

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <limits>
 
-
 namespace qlr::server {
 
 namespace {
@@ -39,16 +38,14 @@ std::string Chart(const std::map<int, std::size_t>& values, int first, int last,
     const std::size_t scale = cumulative ? std::max(most, total) : most;
     const double step = static_cast<double>(width - left) / days;
     const double plot = height - bottom - top;
-    std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(width) +
-                      "\" height=\"" + std::to_string(height) + "\" role=\"img\" aria-label=\"" + Escaped(title) +
-                      "\">";
+    std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(width) + "\" height=\"" +
+                      std::to_string(height) + "\" role=\"img\" aria-label=\"" + Escaped(title) + "\">";
     char text[256];
     std::snprintf(text, sizeof text,
                   "<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\" stroke=\"#888\"/>"
                   "<text x=\"%d\" y=\"%d\" font-size=\"11\" text-anchor=\"end\">%zu</text>"
                   "<text x=\"%d\" y=\"%d\" font-size=\"11\" text-anchor=\"end\">0</text>",
-                  left, height - bottom, width, height - bottom, left - 4, top + 10, scale, left - 4,
-                  height - bottom);
+                  left, height - bottom, width, height - bottom, left - 4, top + 10, scale, left - 4, height - bottom);
     svg += text;
     std::string line;
     for (int day = first; day <= last; ++day) {
@@ -68,8 +65,7 @@ std::string Chart(const std::map<int, std::size_t>& values, int first, int last,
             line += text;
         }
     }
-    if (cumulative)
-        svg += "<polyline fill=\"none\" stroke=\"#d8553b\" stroke-width=\"2\" points=\"" + line + "\"/>";
+    if (cumulative) svg += "<polyline fill=\"none\" stroke=\"#d8553b\" stroke-width=\"2\" points=\"" + line + "\"/>";
     std::snprintf(text, sizeof text,
                   "<text x=\"%d\" y=\"%d\" font-size=\"11\">%s</text>"
                   "<text x=\"%d\" y=\"%d\" font-size=\"11\" text-anchor=\"end\">%s</text></svg>",
@@ -101,8 +97,7 @@ std::string Report::Html() const {
     html += empty ? "<p id=\"period\">No check-ins in the logs.</p>\n"
                   : "<p id=\"period\">From " + DayText(first) + " to " + DayText(last) + ".</p>\n";
     auto row = [](const std::string& id, const std::string& label, std::uint64_t value) {
-        return "<tr><th>" + label + "</th><td class=\"n\" id=\"" + id + "\">" + std::to_string(value) +
-               "</td></tr>\n";
+        return "<tr><th>" + label + "</th><td class=\"n\" id=\"" + id + "\">" + std::to_string(value) + "</td></tr>\n";
     };
     html += "<h2>Totals</h2>\n<table>\n" + row("total-schools", "Schools seen", totals.schools) +
             row("total-checkins", "Check-ins", totals.checkIns) +
@@ -135,7 +130,8 @@ std::string Report::Html() const {
         html += "<h3 id=\"" + id + "\">" + Escaped(package) + ": <span class=\"schools\">" +
                 std::to_string(all.size()) + "</span> schools</h3>\n" +
                 Chart(perDay, chartFirst, last, true, package + ": schools per day, and in all") +
-                "\n<p>Bars: schools that downloaded it that day. Line: schools that have it.</p>\n<details><summary>By day</summary><table class=\"package\"><tr><th>Day</th><th>Schools</th></tr>\n";
+                "\n<p>Bars: schools that downloaded it that day. Line: schools that have it.</p>\n<details><summary>By "
+                "day</summary><table class=\"package\"><tr><th>Day</th><th>Schools</th></tr>\n";
         for (const auto& [day, count] : perDay)
             html += "<tr><td>" + DayText(day) + "</td><td class=\"n\">" + std::to_string(count) + "</td></tr>\n";
         html += "</table></details>\n";

@@ -33,8 +33,7 @@ std::vector<Stage> ReadRollout(const std::filesystem::path& file) {
     std::error_code error;
     if (!std::filesystem::exists(file, error)) return {};
     const std::string where = file.filename().string();
-    if (std::filesystem::file_size(file, error) > kMaxRolloutBytes)
-        throw RolloutError(where + ": larger than 1 MiB");
+    if (std::filesystem::file_size(file, error) > kMaxRolloutBytes) throw RolloutError(where + ": larger than 1 MiB");
     std::ifstream in(file, std::ios::binary);
     if (!in) throw RolloutError(where + ": cannot be read");
     std::vector<Stage> stages;
@@ -59,8 +58,7 @@ std::vector<Stage> ReadRollout(const std::filesystem::path& file) {
             throw RolloutError(at + "the percentage must be a whole number from 0 to 100, got \"" +
                                Trimmed(line.substr(blank)) + "\"");
         stage.percent = std::stoi(percent);
-        if (!seen.insert(stage.package).second)
-            throw RolloutError(at + "\"" + stage.package + "\" is staged twice");
+        if (!seen.insert(stage.package).second) throw RolloutError(at + "\"" + stage.package + "\" is staged twice");
         stages.push_back(stage);
     }
     if (in.bad()) throw RolloutError(where + ": cannot be read");

@@ -52,9 +52,8 @@ UpdateServer::UpdateServer(ServeOptions options)
                                      options_.tlsKey);
         http_ = tls_.get();
     }
-    http_->Get("/index.php", [this](const httplib::Request& request, httplib::Response& response) {
-        Serve(request, response);
-    });
+    http_->Get("/index.php",
+               [this](const httplib::Request& request, httplib::Response& response) { Serve(request, response); });
     http_->Get(R"(/updates/(.*))", [this](const httplib::Request& request, httplib::Response& response) {
         ServePackage(request.matches[1].str(), request, response);
     });
@@ -65,14 +64,14 @@ UpdateServer::UpdateServer(ServeOptions options)
 
 int UpdateServer::Run() {
     std::string error;
-    const int port = plain_ ? plain_->Bind(options_.host, options_.port, error)
-                           : tls_->Bind(options_.host, options_.port, error);
+    const int port =
+        plain_ ? plain_->Bind(options_.host, options_.port, error) : tls_->Bind(options_.host, options_.port, error);
     if (port < 0) {
-        std::cerr << "qlr-server: cannot listen on " << options_.host << ":" << options_.port << ": " << error
-                  << "\n";
+        std::cerr << "qlr-server: cannot listen on " << options_.host << ":" << options_.port << ": " << error << "\n";
         return 1;
     }
-    std::cout << "listening on " << (tls_ ? "https" : "http") << "://" << options_.host << ":" << port << "/" << std::endl;
+    std::cout << "listening on " << (tls_ ? "https" : "http") << "://" << options_.host << ":" << port << "/"
+              << std::endl;
     http_->listen_after_bind();
     log_.Close();
     return 0;
@@ -81,15 +80,14 @@ int UpdateServer::Run() {
 void UpdateServer::Stop() { http_->stop(); }
 
 void UpdateServer::Serve(const httplib::Request& request, httplib::Response& response) {
-    log_.Add(LocalTimeText() + "\t" + request.remote_addr + "\tSchool=" +
-             Printable(request.get_param_value("School")) + "\tSMSID=" +
-             Printable(request.get_param_value("SMSID")) + "\tUSER=" + Printable(request.get_param_value("USER")));
+    log_.Add(LocalTimeText() + "\t" + request.remote_addr + "\tSchool=" + Printable(request.get_param_value("School")) +
+             "\tSMSID=" + Printable(request.get_param_value("SMSID")) +
+             "\tUSER=" + Printable(request.get_param_value("USER")));
     const auto publication = publisher_.Current();
     response.set_content(publication->lists[BucketOf(SchoolKey(RawQuery(request)))], "text/plain");
 }
 
-void UpdateServer::ServePackage(const std::string& name, const httplib::Request& request,
-                                httplib::Response& response) {
+void UpdateServer::ServePackage(const std::string& name, const httplib::Request& request, httplib::Response& response) {
     if (!PackageName(name)) return NotFound(response);
     const std::string head = request.remote_addr + "\tPackage=" + Printable(name);
     const fs::path path = updates_ / name;

@@ -61,8 +61,7 @@ void PackageWriter::AddEntry(const std::string& name, std::int32_t size,
 
 std::int64_t PackageWriter::Finish() {
     static const char zeros[kMaxServerMessageSize + 1] = {};
-    if (written_ <= kMaxServerMessageSize)
-        Put(zeros, static_cast<std::size_t>(kMaxServerMessageSize + 1 - written_));
+    if (written_ <= kMaxServerMessageSize) Put(zeros, static_cast<std::size_t>(kMaxServerMessageSize + 1 - written_));
     return written_;
 }
 

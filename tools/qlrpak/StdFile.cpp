@@ -53,9 +53,7 @@ FileRead StdFile::Read(void* buffer, std::size_t count) {
     return FileRead{done, done < count && std::ferror(file_) != 0};
 }
 
-std::size_t StdFile::Write(const void* buffer, std::size_t count) {
-    return std::fwrite(buffer, 1, count, file_);
-}
+std::size_t StdFile::Write(const void* buffer, std::size_t count) { return std::fwrite(buffer, 1, count, file_); }
 
 bool StdFile::Sync() {
     if (std::fflush(file_) != 0) return false;

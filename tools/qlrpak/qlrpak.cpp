@@ -92,8 +92,7 @@ OpenedPackage OpenPackage(const std::string& path) {
     package.reader = std::make_unique<PackageReader>(*package.file, path);
     package.count = package.reader->ReadCount();
     if (package.count > qlr::kMaxPackageEntries)
-        throw RunError(path + " holds " + std::to_string(package.count) +
-                       " entries; at most 100 are unpacked");
+        throw RunError(path + " holds " + std::to_string(package.count) + " entries; at most 100 are unpacked");
     if (package.count < 0) package.count = 0;
     return package;
 }
@@ -192,8 +191,7 @@ int Create(std::vector<std::string> args) {
             std::cerr << "qlrpak: cannot read " << source.local.string() << "\n";
             return 1;
         }
-        if (size == 0)
-            return UsageError("empty file (the program cannot unpack it): " + source.local.string());
+        if (size == 0) return UsageError("empty file (the program cannot unpack it): " + source.local.string());
         if (size > static_cast<std::uintmax_t>(std::numeric_limits<std::int32_t>::max()))
             return UsageError("file larger than 2147483647 bytes: " + source.local.string());
         source.size = static_cast<std::int32_t>(size);
@@ -249,8 +247,7 @@ int List(const std::string& path) {
         PackageEntry entry = package.reader->ReadEntryHeader();
         std::int64_t compressed = 0;
         try {
-            compressed =
-                package.reader->InflateEntry(entry.size, [](const char*, std::size_t) { return true; });
+            compressed = package.reader->InflateEntry(entry.size, [](const char*, std::size_t) { return true; });
         } catch (const std::exception& error) {
             throw RunError(EntryError(i, entry, error));
         }
@@ -286,14 +283,11 @@ int Verify(const std::string& path, const std::optional<std::string>& keyFile) {
             throw RunError("cannot read " + path);
         const qlr::SignatureTrailer trailer = qlr::ParseTrailer(tail);
         switch (trailer.kind) {
-        case qlr::SignatureTrailer::Kind::None:
-            std::cout << "signature: none (not signed)\n";
-            return 0;
-        case qlr::SignatureTrailer::Kind::Damaged:
-            std::cout << "signature: BAD (damaged signature trailer)\n";
-            return 1;
-        case qlr::SignatureTrailer::Kind::Present:
-            break;
+            case qlr::SignatureTrailer::Kind::None: std::cout << "signature: none (not signed)\n"; return 0;
+            case qlr::SignatureTrailer::Kind::Damaged:
+                std::cout << "signature: BAD (damaged signature trailer)\n";
+                return 1;
+            case qlr::SignatureTrailer::Kind::Present: break;
         }
         std::cout << "signature: signed as " << trailer.name << " (not checked: give --key PUBLIC.pem)\n";
         return 0;
@@ -302,22 +296,19 @@ int Verify(const std::string& path, const std::optional<std::string>& keyFile) {
     if (keys.empty()) throw RunError(*keyFile + " holds no -----BEGIN PUBLIC KEY----- block");
     const qlr::SignatureCheck check = qlr::CheckSignature(*file, keys);
     switch (check.verdict) {
-    case qlr::SignatureCheck::Verdict::NotSigned:
-        std::cout << "signature: none (not signed)\n";
-        return 1;
-    case qlr::SignatureCheck::Verdict::BadSignature:
-        std::cout << "signature: BAD (made with none of the " << keys.size() << " key(s) of " << *keyFile
-                  << ", or the package was changed after signing)\n";
-        return 1;
-    case qlr::SignatureCheck::Verdict::Good:
-        break;
+        case qlr::SignatureCheck::Verdict::NotSigned: std::cout << "signature: none (not signed)\n"; return 1;
+        case qlr::SignatureCheck::Verdict::BadSignature:
+            std::cout << "signature: BAD (made with none of the " << keys.size() << " key(s) of " << *keyFile
+                      << ", or the package was changed after signing)\n";
+            return 1;
+        case qlr::SignatureCheck::Verdict::Good: break;
     }
-    std::cout << "signature: good, signed as " << check.name << " with key " << check.key + 1 << " of "
-              << *keyFile << "\n";
+    std::cout << "signature: good, signed as " << check.name << " with key " << check.key + 1 << " of " << *keyFile
+              << "\n";
     const std::string served = DefaultSignedName(path);
     if (served != check.name)
-        std::cout << "note: served as " << fs::path(path).filename().string()
-                  << " it is refused (signed as " << check.name << ")\n";
+        std::cout << "note: served as " << fs::path(path).filename().string() << " it is refused (signed as "
+                  << check.name << ")\n";
     return 0;
 }
 
@@ -328,8 +319,7 @@ int Keygen(const std::vector<std::string>& args) {
     const qlr::crypto::P256KeyPair pair = qlr::crypto::MakeP256KeyPair();
     if (!qlr::pak::WriteNewPrivateFile(args[0], pair.privatePem)) throw RunError("cannot write " + args[0]);
     auto file = StdFile::Open(args[1], "wb");
-    if (!file || file->Write(pair.publicPem.data(), pair.publicPem.size()) != pair.publicPem.size() ||
-        !file->Close()) {
+    if (!file || file->Write(pair.publicPem.data(), pair.publicPem.size()) != pair.publicPem.size() || !file->Close()) {
         std::error_code ignored;
         fs::remove(args[1], ignored);
         throw RunError("cannot write " + args[1]);
@@ -392,8 +382,7 @@ std::optional<fs::path> LocalPathFor(const fs::path& dir, const std::string& win
     fs::path result = dir;
     if (rest.size() >= 2 && rest[1] == ':' && std::isalpha(static_cast<unsigned char>(rest[0]))) {
         if (rest.size() < 3 || (rest[2] != '\\' && rest[2] != '/')) return std::nullopt;  // drive-relative
-        result /=
-            std::string("drive_") + static_cast<char>(std::tolower(static_cast<unsigned char>(rest[0])));
+        result /= std::string("drive_") + static_cast<char>(std::tolower(static_cast<unsigned char>(rest[0])));
         rest = rest.substr(3);
     }
     std::size_t start = 0;
@@ -402,8 +391,7 @@ std::optional<fs::path> LocalPathFor(const fs::path& dir, const std::string& win
         std::size_t end = rest.find_first_of("\\/", start);
         if (end == std::string::npos) end = rest.size();
         std::string part = rest.substr(start, end - start);
-        if (part.empty() || part == "." || part == ".." || part.find(':') != std::string::npos)
-            return std::nullopt;
+        if (part.empty() || part == "." || part == ".." || part.find(':') != std::string::npos) return std::nullopt;
         result /= part;
         any = true;
         start = end + 1;
@@ -418,19 +406,17 @@ int Extract(const std::string& path, const fs::path& dir) {
         PackageEntry entry = package.reader->ReadEntryHeader();
         auto target = LocalPathFor(dir, entry.name);
         if (!target)
-            throw RunError("entry " + std::to_string(i) + " (" + entry.name + "): path leaves " +
-                           dir.string());
+            throw RunError("entry " + std::to_string(i) + " (" + entry.name + "): path leaves " + dir.string());
         fs::create_directories(target->parent_path());
         fs::path temporary = *target;
         temporary += ".part";
         try {
             auto out = StdFile::Open(temporary, "wb");
             if (!out) throw RunError("cannot create " + temporary.string());
-            package.reader->InflateEntry(
-                entry.size, [&](const char* data, std::size_t n) { return out->Write(data, n) == n; });
+            package.reader->InflateEntry(entry.size,
+                                         [&](const char* data, std::size_t n) { return out->Write(data, n) == n; });
             if (!out->Close()) throw RunError("Stream write error");
-            if (!qlr::pak::MoveFileOver(temporary, *target))
-                throw RunError("cannot replace " + target->string());
+            if (!qlr::pak::MoveFileOver(temporary, *target)) throw RunError("cannot replace " + target->string());
         } catch (const std::exception& error) {
             std::error_code ignored;
             fs::remove(temporary, ignored);

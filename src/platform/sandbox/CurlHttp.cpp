@@ -177,9 +177,8 @@ private:
         std::string_view line(data, size * count);
         if (line.rfind("HTTP/", 0) == 0) {
             auto blank = line.find(' ');
-            me->status_ = blank == std::string_view::npos
-                              ? 0
-                              : std::atoi(std::string(line.substr(blank + 1, 3)).c_str());
+            me->status_ =
+                blank == std::string_view::npos ? 0 : std::atoi(std::string(line.substr(blank + 1, 3)).c_str());
             me->redirect_ = false;
         } else if (line.size() >= 9 && strncasecmp(line.data(), "location:", 9) == 0) {
             me->redirect_ = true;

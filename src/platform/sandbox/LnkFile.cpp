@@ -37,15 +37,15 @@ void WriteHeader(Writer& w) {
     w.U32(kHeaderSize);
     w.Raw(kLinkClsid, sizeof kLinkClsid);
     w.U32(kHasLinkInfo);
-    w.U32(0);                 // file attributes: the target is not looked at
-    w.U64(0);                 // creation time
-    w.U64(0);                 // access time
-    w.U64(0);                 // write time
-    w.U32(0);                 // file size
-    w.U32(0);                 // icon index
+    w.U32(0);  // file attributes: the target is not looked at
+    w.U64(0);  // creation time
+    w.U64(0);  // access time
+    w.U64(0);  // write time
+    w.U32(0);  // file size
+    w.U32(0);  // icon index
     w.U32(kShowNormal);
-    w.U16(0);                 // hot key
-    w.U16(0);                 // reserved
+    w.U16(0);  // hot key
+    w.U16(0);  // reserved
     w.U32(0);
     w.U32(0);
 }
@@ -68,7 +68,7 @@ void WriteLinkInfo(Writer& w, const std::string& target) {
 
     w.U32(volumeIdSize);
     w.U32(kDriveFixed);
-    w.U32(0);  // drive serial number
+    w.U32(0);                    // drive serial number
     w.U32(kVolumeIdHeaderSize);  // the label follows the header
     w.Text("");
 

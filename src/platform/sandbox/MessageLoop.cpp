@@ -20,9 +20,7 @@ void MessageLoop::Run() {
 
 void MessageLoop::ProcessMessages() { FireIfDue(); }
 
-void MessageLoop::Sleep(unsigned ms) const {
-    std::this_thread::sleep_for(std::chrono::milliseconds(fast_ ? 1u : ms));
-}
+void MessageLoop::Sleep(unsigned ms) const { std::this_thread::sleep_for(std::chrono::milliseconds(fast_ ? 1u : ms)); }
 
 void MessageLoop::FireIfDue() {
     // A tick that is still running (its handler pumping messages) is not

@@ -32,9 +32,9 @@ using Bignum = std::unique_ptr<BIGNUM, Deleter<BN_free>>;
 void FreeOpenSsl(unsigned char* p) { OPENSSL_free(p); }
 
 // SubjectPublicKeyInfo of a P-256 key, up to the uncompressed point's 0x04.
-constexpr unsigned char kSpkiPrefix[] = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2a, 0x86, 0x48, 0xce,
-                                         0x3d, 0x02, 0x01, 0x06, 0x08, 0x2a, 0x86, 0x48, 0xce, 0x3d,
-                                         0x03, 0x01, 0x07, 0x03, 0x42, 0x00, 0x04};
+constexpr unsigned char kSpkiPrefix[] = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2a, 0x86, 0x48,
+                                         0xce, 0x3d, 0x02, 0x01, 0x06, 0x08, 0x2a, 0x86, 0x48,
+                                         0xce, 0x3d, 0x03, 0x01, 0x07, 0x03, 0x42, 0x00, 0x04};
 
 class OpenSslSha256 final : public Sha256 {
 public:
@@ -87,8 +87,7 @@ bool VerifyP256(const P256PublicKey& key, const Sha256Digest& digest, const P256
 
     PkeyContext context(EVP_PKEY_CTX_new(pkey.get(), nullptr));
     return context && EVP_PKEY_verify_init(context.get()) == 1 &&
-           EVP_PKEY_verify(context.get(), der, static_cast<std::size_t>(derLength), digest.data(), digest.size()) ==
-               1;
+           EVP_PKEY_verify(context.get(), der, static_cast<std::size_t>(derLength), digest.data(), digest.size()) == 1;
 }
 
 P256KeyPair MakeP256KeyPair() {
@@ -107,8 +106,7 @@ P256Signature SignP256(const std::string& privatePem, const Sha256Digest& digest
     Pkey pkey(text ? PEM_read_bio_PrivateKey(text.get(), nullptr, nullptr, nullptr) : nullptr);
     if (!pkey) throw RunError("not a private key in PEM form (or it is encrypted)");
     char group[64] = {};
-    if (!EVP_PKEY_is_a(pkey.get(), "EC") ||
-        EVP_PKEY_get_group_name(pkey.get(), group, sizeof group, nullptr) != 1 ||
+    if (!EVP_PKEY_is_a(pkey.get(), "EC") || EVP_PKEY_get_group_name(pkey.get(), group, sizeof group, nullptr) != 1 ||
         (std::strcmp(group, "prime256v1") != 0 && std::strcmp(group, "P-256") != 0))
         throw RunError("not a P-256 (prime256v1) key");
 
@@ -119,8 +117,7 @@ P256Signature SignP256(const std::string& privatePem, const Sha256Digest& digest
         throw RunError("cannot sign");
     std::string der(derLength, '\0');
     auto* out = reinterpret_cast<unsigned char*>(der.data());
-    if (EVP_PKEY_sign(context.get(), out, &derLength, digest.data(), digest.size()) != 1)
-        throw RunError("cannot sign");
+    if (EVP_PKEY_sign(context.get(), out, &derLength, digest.data(), digest.size()) != 1) throw RunError("cannot sign");
     const unsigned char* cursor = out;
     EcdsaSig sig(d2i_ECDSA_SIG(nullptr, &cursor, static_cast<long>(derLength)));
     if (!sig) throw RunError("cannot sign");

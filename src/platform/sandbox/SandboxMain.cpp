@@ -102,8 +102,7 @@ std::vector<std::string> InitMachine(const std::string& root, const std::string&
     const std::string user = "C:\\users\\" + userName;
     for (const std::string& folder :
          {std::string("C:\\windows"), std::string("C:\\windows\\system32"), std::string("C:\\Program Files"),
-          std::string("C:\\users"), user, user + "\\Desktop", user + "\\Start Menu",
-          user + "\\Start Menu\\Programs"}) {
+          std::string("C:\\users"), user, user + "\\Desktop", user + "\\Start Menu", user + "\\Start Menu\\Programs"}) {
         if (platform->FolderExists(folder)) continue;
         if (!platform->MakeFolder(folder)) throw std::runtime_error("cannot make " + folder);
         made.push_back("made " + folder);

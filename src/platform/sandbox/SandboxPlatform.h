@@ -10,8 +10,8 @@
 namespace qlr::sandbox {
 
 struct SandboxOptions {
-    std::string root;       // the sandbox root (DIR); DIR/drive_c plays C:
-    bool verbose = false;   // echo the run log even when not on a terminal
+    std::string root;      // the sandbox root (DIR); DIR/drive_c plays C:
+    bool verbose = false;  // echo the run log even when not on a terminal
 };
 
 std::unique_ptr<Platform> CreateSandboxPlatform(const SandboxOptions& options);

@@ -114,12 +114,14 @@ bool IsNativeExecutable(const std::string& hostPath) {
     struct stat info;
     if (fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
     char magic[4] = {};
-    return ReadSome(fd.get(), magic, sizeof magic).count == sizeof magic && std::memcmp(magic, "\x7f" "ELF", 4) == 0;
+    return ReadSome(fd.get(), magic, sizeof magic).count == sizeof magic && std::memcmp(magic,
+                                                                                        "\x7f"
+                                                                                        "ELF",
+                                                                                        4) == 0;
 }
 
 std::unique_ptr<Process> StartNative(const std::string& hostPath, const std::vector<std::string>& arguments,
-                                     const std::string& hostFolder,
-                                     const std::vector<std::string>& extraEnvironment) {
+                                     const std::string& hostFolder, const std::vector<std::string>& extraEnvironment) {
     if (!IsNativeExecutable(hostPath)) return nullptr;
 
     std::vector<std::string> argvText{hostPath};

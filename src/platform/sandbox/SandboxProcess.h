@@ -38,8 +38,7 @@ std::vector<std::string> SplitArguments(const std::string& rest);
 // Starts hostPath (a native executable; nullptr otherwise) in hostFolder
 // with extraEnvironment ("NAME=VALUE", replacing ours) in a new process group.
 std::unique_ptr<Process> StartNative(const std::string& hostPath, const std::vector<std::string>& arguments,
-                                     const std::string& hostFolder,
-                                     const std::vector<std::string>& extraEnvironment);
+                                     const std::string& hostFolder, const std::vector<std::string>& extraEnvironment);
 
 bool IsNativeExecutable(const std::string& hostPath);
 

@@ -42,7 +42,7 @@ private:
     bool failed_ = false;
     bool atLineStart_ = true;
     const Tf_progress* bar_ = nullptr;  // the window being shown, if any
-    std::string pending_;  // an unfinished log line, held back while the bar is shown
+    std::string pending_;               // an unfinished log line, held back while the bar is shown
 };
 
 }  // namespace qlr::sandbox

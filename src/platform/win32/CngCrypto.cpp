@@ -30,8 +30,7 @@ public:
         DWORD objectLength = 0, written = 0;
         if (!algorithm_ ||
             !Succeeded(::BCryptGetProperty(algorithm_.get(), BCRYPT_OBJECT_LENGTH,
-                                           reinterpret_cast<PUCHAR>(&objectLength), sizeof objectLength, &written,
-                                           0)))
+                                           reinterpret_cast<PUCHAR>(&objectLength), sizeof objectLength, &written, 0)))
             throw RunError("SHA-256 is not available");
         // Older systems want the caller to hold the hash object's memory.
         object_.resize(objectLength);
@@ -78,8 +77,8 @@ bool VerifyP256(const P256PublicKey& key, const Sha256Digest& digest, const P256
         return false;
     Sha256Digest hash = digest;
     P256Signature rs = signature;
-    return ::BCryptVerifySignature(publicKey.get(), nullptr, hash.data(), static_cast<ULONG>(hash.size()),
-                                   rs.data(), static_cast<ULONG>(rs.size()), 0) == 0;
+    return ::BCryptVerifySignature(publicKey.get(), nullptr, hash.data(), static_cast<ULONG>(hash.size()), rs.data(),
+                                   static_cast<ULONG>(rs.size()), 0) == 0;
 }
 
 // Keys are made and packages signed on the maker's Linux machine.

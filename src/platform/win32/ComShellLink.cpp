@@ -53,14 +53,13 @@ private:
 
 std::unique_ptr<ShellLink> CreateComShellLink() {
     ComPtr<IUnknown> object;
-    HRESULT hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                                  IID_IUnknown, object.Out());
+    HRESULT hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IUnknown,
+                                  object.Out());
     if (FAILED(hr) || !object) throw RunError("Cannot create the shell link object (" + HexCode(hr) + ")");
 
     ComPtr<IShellLinkA> link;
     hr = object->QueryInterface(IID_IShellLinkA, link.Out());
-    if (FAILED(hr) || !link)
-        throw RunError("The shell link object has no IShellLinkA interface (" + HexCode(hr) + ")");
+    if (FAILED(hr) || !link) throw RunError("The shell link object has no IShellLinkA interface (" + HexCode(hr) + ")");
     ComPtr<IPersistFile> file;
     hr = object->QueryInterface(IID_IPersistFile, file.Out());
     if (FAILED(hr) || !file)

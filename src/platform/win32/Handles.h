@@ -95,7 +95,6 @@ struct GdiObjectTraits {
 };
 using UniqueGdiObject = Unique<HGDIOBJ, GdiObjectTraits>;
 
-
 // A memory DC from CreateCompatibleDC.
 struct MemoryDcTraits {
     static HDC Invalid() { return nullptr; }

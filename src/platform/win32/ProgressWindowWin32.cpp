@@ -14,20 +14,16 @@ constexpr const char* kPartClass = "QlrProgressPart";  // the gauge and the labe
 
 // Repaint this window now, without waiting for the message loop.
 void RedrawNow(HWND window, bool children) {
-    ::RedrawWindow(window, nullptr, nullptr,
-                   RDW_INVALIDATE | RDW_UPDATENOW | (children ? RDW_ALLCHILDREN : 0));
+    ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | (children ? RDW_ALLCHILDREN : 0));
 }
 
 MouseButton ButtonOf(UINT message) {
     switch (message) {
-    case WM_RBUTTONDOWN:
-    case WM_RBUTTONUP:
-        return MouseButton::Right;
-    case WM_MBUTTONDOWN:
-    case WM_MBUTTONUP:
-        return MouseButton::Middle;
-    default:
-        return MouseButton::Left;
+        case WM_RBUTTONDOWN:
+        case WM_RBUTTONUP: return MouseButton::Right;
+        case WM_MBUTTONDOWN:
+        case WM_MBUTTONUP: return MouseButton::Middle;
+        default: return MouseButton::Left;
     }
 }
 
@@ -190,45 +186,37 @@ LRESULT CALLBACK ProgressWindow::PanelProc(HWND window, UINT message, WPARAM wPa
 LRESULT ProgressWindow::Panel(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     TGradedPanel& panel = model_.GradedPanel1;
     switch (message) {
-    case WM_ERASEBKGND:
-        return 1;  // the face covers everything
-    case WM_PAINT: {
-        {
-            PaintDc dc(window);
-            GdiCanvas canvas(dc.get());
-            panel.Paint(canvas);
+        case WM_ERASEBKGND: return 1;  // the face covers everything
+        case WM_PAINT: {
+            {
+                PaintDc dc(window);
+                GdiCanvas canvas(dc.get());
+                panel.Paint(canvas);
+            }
+            // The labels show the face through them: they follow every change of it.
+            for (HWND label : {label1_, label2_})
+                if (label) RedrawNow(label, false);
+            return 0;
         }
-        // The labels show the face through them: they follow every change of it.
-        for (HWND label : {label1_, label2_})
-            if (label) RedrawNow(label, false);
-        return 0;
-    }
-    case WM_LBUTTONDOWN:
-    case WM_RBUTTONDOWN:
-    case WM_MBUTTONDOWN:
-        ::SetCapture(window);
-        panel.MouseDown(ButtonOf(message), GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
-        return 0;
-    case WM_LBUTTONUP:
-    case WM_RBUTTONUP:
-    case WM_MBUTTONUP:
-        if (::GetCapture() == window) ::ReleaseCapture();
-        panel.ButtonReleased(ButtonOf(message), GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
-        return 0;
-    case WM_SETFOCUS:
-        panel.FocusGained();
-        return 0;
-    case WM_KILLFOCUS:
-        panel.FocusLost();
-        return 0;
-    case WM_KEYUP:
-        panel.KeyUp(static_cast<int>(wParam), ShiftState());
-        return 0;
-    case WM_SYSKEYUP:
-        panel.KeyUp(static_cast<int>(wParam), ShiftState());
-        break;  // the system still sees Alt releases
-    default:
-        break;
+        case WM_LBUTTONDOWN:
+        case WM_RBUTTONDOWN:
+        case WM_MBUTTONDOWN:
+            ::SetCapture(window);
+            panel.MouseDown(ButtonOf(message), GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+            return 0;
+        case WM_LBUTTONUP:
+        case WM_RBUTTONUP:
+        case WM_MBUTTONUP:
+            if (::GetCapture() == window) ::ReleaseCapture();
+            panel.ButtonReleased(ButtonOf(message), GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+            return 0;
+        case WM_SETFOCUS: panel.FocusGained(); return 0;
+        case WM_KILLFOCUS: panel.FocusLost(); return 0;
+        case WM_KEYUP: panel.KeyUp(static_cast<int>(wParam), ShiftState()); return 0;
+        case WM_SYSKEYUP:
+            panel.KeyUp(static_cast<int>(wParam), ShiftState());
+            break;  // the system still sees Alt releases
+        default: break;
     }
     return ::DefWindowProcA(window, message, wParam, lParam);
 }

@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <limits>
 
-#include "platform/win32/Handles.h"
 #include "base/Text.h"
+#include "platform/win32/Handles.h"
 
 namespace qlr::win32 {
 
@@ -71,8 +71,7 @@ private:
 };
 
 std::unique_ptr<FileStream> Open(const std::string& path, DWORD access, DWORD share, DWORD disposition) {
-    UniqueHandle file(
-        ::CreateFileA(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle file(::CreateFileA(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return nullptr;
     return std::make_unique<HandleStream>(std::move(file));
 }
@@ -146,8 +145,7 @@ bool AppendText(const std::string& path, const std::string& text) {
     if (!file) return false;
     DWORD done = 0;
     // Append-only access makes the one write land at the end, whoever else appends.
-    return ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &done, nullptr) &&
-           done == text.size();
+    return ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &done, nullptr) && done == text.size();
 }
 
 std::string CurrentDirectory() {

@@ -16,9 +16,7 @@ constexpr UINT_PTR kTimerId = 1;
 
 HINSTANCE Instance() { return ::GetModuleHandleA(nullptr); }
 
-MessagePump* PumpOf(HWND window) {
-    return reinterpret_cast<MessagePump*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
-}
+MessagePump* PumpOf(HWND window) { return reinterpret_cast<MessagePump*>(::GetWindowLongPtrA(window, GWLP_USERDATA)); }
 
 // Keeps the pump beside the window so the procedures below can reach it.
 void RememberPump(HWND window, LPARAM createParams) {
@@ -28,15 +26,12 @@ void RememberPump(HWND window, LPARAM createParams) {
 
 LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_NCCREATE:
-            RememberPump(window, lParam);
-            break;
+        case WM_NCCREATE: RememberPump(window, lParam); break;
         case WM_CLOSE:
             // Closing the main window ends the application; the window itself stays.
             if (MessagePump* pump = PumpOf(window)) pump->Terminate();
             return 0;
-        default:
-            break;
+        default: break;
     }
     return ::DefWindowProcA(window, message, wParam, lParam);
 }
@@ -119,9 +114,8 @@ Win32Window::Win32Window(MessagePump& pump, const Bounds& bounds, const std::str
     RegisterOnce(kMainClass, MainProc, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
     font_.reset(::CreateFontA(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                               CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "MS Sans Serif"));
-    window_.reset(::CreateWindowExA(0, kMainClass, caption.c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
-                                    bounds.left, bounds.top, bounds.width, bounds.height, nullptr, nullptr,
-                                    Instance(), &pump_));
+    window_.reset(::CreateWindowExA(0, kMainClass, caption.c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, bounds.left,
+                                    bounds.top, bounds.width, bounds.height, nullptr, nullptr, Instance(), &pump_));
     if (!window_) throw RunError("Cannot create the main window");
     ::SendMessageA(window_.get(), WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
     pump_.MainWindowCreated(window_.get());
@@ -131,9 +125,7 @@ Win32Window::~Win32Window() { pump_.MainWindowGone(window_.get()); }
 
 void Win32Window::SetText(const std::string& text) { ::SetWindowTextA(window_.get(), text.c_str()); }
 
-void Win32Window::SetBounds(const Bounds& b) {
-    ::MoveWindow(window_.get(), b.left, b.top, b.width, b.height, TRUE);
-}
+void Win32Window::SetBounds(const Bounds& b) { ::MoveWindow(window_.get(), b.left, b.top, b.width, b.height, TRUE); }
 
 void Win32Window::Repaint() {
     ::RedrawWindow(window_.get(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
@@ -202,8 +194,7 @@ void MessagePump::StartTimer(unsigned intervalMs, std::function<void()> onTick) 
         if (!timerWindow_) throw RunError("Cannot create the timer window");
     }
     onTick_ = std::move(onTick);
-    if (!::SetTimer(timerWindow_.get(), kTimerId, intervalMs, nullptr))
-        throw RunError("Not enough timers available");
+    if (!::SetTimer(timerWindow_.get(), kTimerId, intervalMs, nullptr)) throw RunError("Not enough timers available");
 }
 
 void MessagePump::StopTimer() {

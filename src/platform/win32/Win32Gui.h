@@ -30,8 +30,7 @@ public:
     void SetText(const std::string& text) override;
     void SetBounds(const Bounds& bounds) override;
     void Repaint() override;
-    std::unique_ptr<NativeControl> AddControl(ControlKind kind, const Bounds& bounds,
-                                              const std::string& text) override;
+    std::unique_ptr<NativeControl> AddControl(ControlKind kind, const Bounds& bounds, const std::string& text) override;
     void Show() override;
     void Hide() override;
 

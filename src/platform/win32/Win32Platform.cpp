@@ -85,14 +85,11 @@ public:
 
     std::uint64_t TickMs() override { return ::GetTickCount64(); }
 
-    std::unique_ptr<RegistryKey> OpenRegistryKey(RegistryRoot root, const std::string& path,
-                                                 bool create) override {
+    std::unique_ptr<RegistryKey> OpenRegistryKey(RegistryRoot root, const std::string& path, bool create) override {
         return OpenKey(root, path, create);
     }
 
-    std::unique_ptr<HttpSession> OpenInternet(const std::string& agent) override {
-        return OpenWinInetSession(agent);
-    }
+    std::unique_ptr<HttpSession> OpenInternet(const std::string& agent) override { return OpenWinInetSession(agent); }
 
     std::unique_ptr<ShellLink> CreateShellLink() override { return CreateComShellLink(); }
 

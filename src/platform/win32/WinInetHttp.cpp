@@ -83,8 +83,11 @@ bool IsRedirect(long long status) {
 class WinInetResponse final : public HttpResponse {
 public:
     WinInetResponse(InternetHandle connection, InternetHandle request, std::chrono::milliseconds limit)
-        : connection_(std::move(connection)), request_(std::move(request)), limit_(limit),
-          announced_(QueryNumber(request_.get(), HTTP_QUERY_CONTENT_LENGTH)), block_(kBlockSize),
+        : connection_(std::move(connection)),
+          request_(std::move(request)),
+          limit_(limit),
+          announced_(QueryNumber(request_.get(), HTTP_QUERY_CONTENT_LENGTH)),
+          block_(kBlockSize),
           windowStart_(Clock::now()) {}
 
     HttpRead Read(char* buffer, std::size_t count) override {
@@ -173,20 +176,19 @@ public:
         for (int hop = 0; hop <= kMostRedirects; ++hop) {
             auto address = Split(current);
             if (!address) return nullptr;
-            InternetHandle connection(InternetConnectA(session_.get(), address->host.c_str(), address->port,
-                                                       nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+            InternetHandle connection(InternetConnectA(session_.get(), address->host.c_str(), address->port, nullptr,
+                                                       nullptr, INTERNET_SERVICE_HTTP, 0, 0));
             if (!connection) return nullptr;
             // Redirects are followed here, so that each hop is checked and timed.
             DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT |
-                          INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI |
-                          (address->secure ? INTERNET_FLAG_SECURE : 0);
-            InternetHandle request(HttpOpenRequestA(connection.get(), "GET", address->target.c_str(), nullptr,
-                                                    nullptr, nullptr, flags, 0));
+                          INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI | (address->secure ? INTERNET_FLAG_SECURE : 0);
+            InternetHandle request(HttpOpenRequestA(connection.get(), "GET", address->target.c_str(), nullptr, nullptr,
+                                                    nullptr, flags, 0));
             if (!request) return nullptr;
             // Set before sending: WinInet takes them when it opens the connection.
             DWORD ms = static_cast<DWORD>(limit_.count());
-            for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
-                                 INTERNET_OPTION_RECEIVE_TIMEOUT})
+            for (DWORD option :
+                 {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
                 InternetSetOptionA(request.get(), option, &ms, sizeof ms);
             if (!HttpSendRequestA(request.get(), nullptr, 0, nullptr, 0)) return nullptr;
             // A connection closed before a status line is no response at all.

@@ -6,9 +6,9 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "native/support/SandboxMachine.h"
-#include "base/Text.h"
 #include "app/main.h"
+#include "base/Text.h"
+#include "native/support/SandboxMachine.h"
 
 namespace qlr::testing {
 namespace {
@@ -36,12 +36,14 @@ void PrintTo(const LogCase& c, std::ostream* out) { *out << c.name; }
 const LogCase kLogCases[] = {
     {"LinesEndWithCrLf", {{false, "a"}, {false, "b"}}, "a\r\nb\r\n"},
     {"EmptyLineOnEmptyLog", {{false, ""}}, "\r\n"},
-    {"SuffixAfterLineStandsAlone", {{false, "Program Loaded, decompressing files"}, {true, "... OK"}},
+    {"SuffixAfterLineStandsAlone",
+     {{false, "Program Loaded, decompressing files"}, {true, "... OK"}},
      "Program Loaded, decompressing files\r\n... OK"},
     {"AppendOnEmptyLog", {{true, "... OK"}}, "... OK"},
     {"EmptyLineAfterSuffixOnlyEndsIt", {{true, "... OK"}, {false, ""}, {false, "x"}}, "... OK\r\nx\r\n"},
     {"LineAfterSuffixStartsNewLine", {{false, "a"}, {true, "b"}, {false, "c"}}, "a\r\nb\r\nc"},
-    {"BareBreaksBecomeCrLf", {{false, "End"}, {true, "one\ntwo\rthree\n\rfour\r\n"}},
+    {"BareBreaksBecomeCrLf",
+     {{false, "End"}, {true, "one\ntwo\rthree\n\rfour\r\n"}},
      "End\r\none\r\ntwo\r\nthree\r\n\r\nfour\r\n"},
     {"AppendNormalisesTheWholeLog", {{false, "a\nb"}, {true, ""}}, "a\r\nb\r\n"},
 };
@@ -153,7 +155,8 @@ TEST_F(ProcessWait, MissingProgramIsNotStarted) {
 TEST_F(ProcessWait, ProgramExitingWith259StillEndsTheWait) {
     setenv("QLR_STANDIN_EXIT", "259", 1);
     EXPECT_TRUE(form.StartProcessAndWait("C:\\Tools\\worker.exe >NULL"));
-    EXPECT_EQ(machine.StandinRuns(1), (std::vector<std::string>{"C:\\Tools\\worker.exe | C:\\Tools\\worker.exe >NULL | C:\\"}));
+    EXPECT_EQ(machine.StandinRuns(1),
+              (std::vector<std::string>{"C:\\Tools\\worker.exe | C:\\Tools\\worker.exe >NULL | C:\\"}));
     EXPECT_FALSE(machine.Exists("C:\\NULL"));
 }
 

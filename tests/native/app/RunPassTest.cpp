@@ -39,7 +39,8 @@ std::vector<std::string> EarlyLaunchLines(const std::string& ownName = "TOVANEL.
 }
 
 std::vector<std::string> PassHead(const std::string& ownPath) {
-    return {"Going to part 2", "Making TSLData Directories", "Directories exist", "This app name is: " + ownPath + " 11"};
+    return {"Going to part 2", "Making TSLData Directories", "Directories exist",
+            "This app name is: " + ownPath + " 11"};
 }
 
 // Part 2 on a machine with the foundation, the application started early and no server.
@@ -81,9 +82,9 @@ TEST_F(RunControl, StartupWithFoundationStartsTheApplicationAtOnceAndSavesItsLog
     machine.PlaceFoundation();
     auto run = machine.Run(kDataCopy);
     EXPECT_EQ(run.exitCode, 0) << run.output;
-    ExpectLog(machine.Log("Startup"), Joined({StartUpLines("Tovanel.exe"), EarlyLaunchLines(), PassHead(kDataCopy),
-                                              UnreachableServerPass()},
-                                             "Cannot open URL: " + kListUrl));
+    ExpectLog(machine.Log("Startup"),
+              Joined({StartUpLines("Tovanel.exe"), EarlyLaunchLines(), PassHead(kDataCopy), UnreachableServerPass()},
+                     "Cannot open URL: " + kListUrl));
     // Both run at the same time; either may record first.
     EXPECT_THAT(machine.StandinRuns(2),
                 ::testing::UnorderedElementsAre(
@@ -101,9 +102,9 @@ TEST_F(RunControl, BootstrapHandsOverToTheDataFolderCopy) {
     ExpectLog(machine.Log("Bootstrap"),
               Joined({StartUpLines("Tovanel.exe"), PassHead(kProgramFilesCopy), {"Transfer to: " + kDataCopy}}, ""));
     ASSERT_TRUE(machine.WaitForLog("Startup"));
-    ExpectLog(machine.Log("Startup"), Joined({StartUpLines("Tovanel.exe"), EarlyLaunchLines(), PassHead(kDataCopy),
-                                              UnreachableServerPass()},
-                                             "Cannot open URL: " + kListUrl));
+    ExpectLog(machine.Log("Startup"),
+              Joined({StartUpLines("Tovanel.exe"), EarlyLaunchLines(), PassHead(kDataCopy), UnreachableServerPass()},
+                     "Cannot open URL: " + kListUrl));
     auto runs = machine.StandinRuns(3);
     ASSERT_EQ(runs.size(), 3u);
     // Bootstrap's Shifter, the application and the Startup copy's Shifter, in whatever order they ran.
@@ -121,7 +122,8 @@ TEST_F(RunControl, BootstrapWithoutDataFolderCopyStartsNothing) {
     auto run = machine.Run(kProgramFilesCopy);
     EXPECT_EQ(run.exitCode, 0) << run.output;
     ExpectLog(machine.Log("Bootstrap"),
-              Joined({StartUpLines("Tovanel.exe"), PassHead(kProgramFilesCopy),
+              Joined({StartUpLines("Tovanel.exe"),
+                      PassHead(kProgramFilesCopy),
                       {"Transfer to: " + kDataCopy,
                        "Trying to start transfer to TSLData but " + kDataCopy + " file does not exist"}},
                      ""));
@@ -159,12 +161,13 @@ TEST_P(RolesByPath, PathDecidesEarlyLaunchBranchAndLogName) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Roles, RolesByPath,
-    ::testing::Values(RolePath{"SetupFolder", "C:\\Downloads\\SETUP\\Tovanel.exe", "Setup", false},
-                      RolePath{"ShortProgramFilesName", "C:\\PROGRA~1\\Tessaly\\Quillory\\Tovanel.exe", "Bootstrap", false},
-                      RolePath{"ProgramFileInAnyFolderName", "C:\\Program File Copies\\Tovanel.exe", "Bootstrap", true}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Roles, RolesByPath,
+                         ::testing::Values(RolePath{"SetupFolder", "C:\\Downloads\\SETUP\\Tovanel.exe", "Setup", false},
+                                           RolePath{"ShortProgramFilesName",
+                                                    "C:\\PROGRA~1\\Tessaly\\Quillory\\Tovanel.exe", "Bootstrap", false},
+                                           RolePath{"ProgramFileInAnyFolderName",
+                                                    "C:\\Program File Copies\\Tovanel.exe", "Bootstrap", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RunControl, OptionsFileThatCannotBeReadEndsTheLogWithTheError) {
     machine.PlaceFoundation();
@@ -175,11 +178,12 @@ TEST_F(RunControl, OptionsFileThatCannotBeReadEndsTheLogWithTheError) {
     const std::string log = machine.Log("Startup");
     // The early launch swallows the error and starts nothing; the pass reports it.
     EXPECT_EQ(log.find("StartProg Starting"), std::string::npos);
-    const std::string tail = "------------- Start Pt 2 --------------\r\n"
-                             "Foundation already loaded\r\n"
-                             "Unexpected Exception encountered ...FAILED (2)\r\n"
-                             "\r\n----------------- End ----------------------\r\n\r\n"
-                             "Cannot open file c:\\TSLData\\office\\QLR\\Options.txt";
+    const std::string tail =
+        "------------- Start Pt 2 --------------\r\n"
+        "Foundation already loaded\r\n"
+        "Unexpected Exception encountered ...FAILED (2)\r\n"
+        "\r\n----------------- End ----------------------\r\n\r\n"
+        "Cannot open file c:\\TSLData\\office\\QLR\\Options.txt";
     ASSERT_GE(log.size(), tail.size());
     EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
 }

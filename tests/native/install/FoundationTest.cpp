@@ -28,8 +28,8 @@ std::vector<PackageEntry> FoundationEntries(bool withInstaller) {
     // Large enough to be taken for a package even without the installer.
     std::vector<PackageEntry> entries = {{"C:\\TSLData\\QLR\\Tovanel.exe", NoiseBytes(600)}};
     if (withInstaller)
-        entries.push_back({"c:\\temp\\QLR\\Firebird\\Firebird-2.1.1.17910-0_Win32.exe",
-                           FileBytes(BuiltProgram("standin"))});
+        entries.push_back(
+            {"c:\\temp\\QLR\\Firebird\\Firebird-2.1.1.17910-0_Win32.exe", FileBytes(BuiltProgram("standin"))});
     entries.push_back({"C:\\temp\\QLR\\SchoolData\\mydata.ib", kBlankDatabase});
     return entries;
 }
@@ -40,9 +40,7 @@ const std::string& Foundation() {
 }
 
 // The gauge after a download of that many bytes from an empty gauge, measured against 20000000.
-std::string GaugeAfter(std::size_t bytes) {
-    return std::to_string(std::min<std::size_t>(100, bytes * 100 / 20000000));
-}
+std::string GaugeAfter(std::size_t bytes) { return std::to_string(std::min<std::size_t>(100, bytes * 100 / 20000000)); }
 
 std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts) {
     std::vector<std::string> all;
@@ -55,12 +53,10 @@ const std::vector<std::string> kBegin = {"Loading Foundation....", "Installing F
 const std::vector<std::string> kTempCleared = {"... OK"};
 const std::vector<std::string> kFolders = {"Creating Program Directories... OK", "SchoolData Exists ... OK"};
 const std::vector<std::string> kDownloaded = {"Downloading Foundation File to C:\\Temp\\QLR\\Foundation.pak",
-                                              "Gauge = 0", "Program Loaded, decompressing file",
-                                              "Gauge = {G1}"};
-const std::vector<std::string> kUnpacked = {
-    "Decoding 3 files", "File 1: C:\\TSLData\\QLR\\Tovanel.exe",
-    "File 2: c:\\temp\\QLR\\Firebird\\Firebird-2.1.1.17910-0_Win32.exe",
-    "File 3: C:\\temp\\QLR\\SchoolData\\mydata.ib... OK"};
+                                              "Gauge = 0", "Program Loaded, decompressing file", "Gauge = {G1}"};
+const std::vector<std::string> kUnpacked = {"Decoding 3 files", "File 1: C:\\TSLData\\QLR\\Tovanel.exe",
+                                            "File 2: c:\\temp\\QLR\\Firebird\\Firebird-2.1.1.17910-0_Win32.exe",
+                                            "File 3: C:\\temp\\QLR\\SchoolData\\mydata.ib... OK"};
 const std::vector<std::string> kSchoolData = {"Pt 1", "SchoolData Exists ... OK", "Pt 2"};
 const std::vector<std::string> kBlankLoaded = {"Loading blank database...OK"};
 const std::vector<std::string> kLoaded = {"   ... Foundation loaded OK"};
@@ -145,8 +141,7 @@ TEST_P(InstallRun, LogsEveryOutcomeAndLeavesTheMachineSo) {
 
     std::vector<std::string> expected = c.section;
     for (auto& line : expected)
-        if (auto at = line.find("{G1}"); at != std::string::npos)
-            line.replace(at, 4, GaugeAfter(package.size()));
+        if (auto at = line.find("{G1}"); at != std::string::npos) line.replace(at, 4, GaugeAfter(package.size()));
     EXPECT_EQ(InstallSection(log), expected) << log;
     if (expected.back() == kLoadFailed.back()) {
         // A foundation that is not ready ends the pass: the end block follows at once.
@@ -166,8 +161,7 @@ TEST_P(InstallRun, LogsEveryOutcomeAndLeavesTheMachineSo) {
 const std::vector<std::string> kFirebirdRuns = {kNetGuardian, kNetServer, kInstaller};
 
 // The installation's lines up to the Firebird step, after a clean download and unpack.
-const std::vector<std::string> kUnpackedAsUsual =
-    Join({kBegin, kTempCleared, kFolders, kDownloaded, kUnpacked});
+const std::vector<std::string> kUnpackedAsUsual = Join({kBegin, kTempCleared, kFolders, kDownloaded, kUnpacked});
 
 void SetUpRegistration(InstallRun& r) { r.RegisterFirebird(); }
 
@@ -262,11 +256,10 @@ TEST_F(InstallAbort, UnreachableServerEndsTheInstallationAfterTheDownloadLine) {
     EXPECT_EQ(InstallSection(log), Join({kBegin,
                                          kTempCleared,
                                          kFolders,
-                                         {"Downloading Foundation File to C:\\Temp\\QLR\\Foundation.pak",
-                                          "Gauge = 0", "Unexpected Exception encountered ...FAILED (2)"}}))
+                                         {"Downloading Foundation File to C:\\Temp\\QLR\\Foundation.pak", "Gauge = 0",
+                                          "Unexpected Exception encountered ...FAILED (2)"}}))
         << log;
-    EXPECT_TRUE(log.ends_with("\r\n\r\nCannot open URL: " + std::string(kUnreachableServer) +
-                              "updates/Foundation.pak"))
+    EXPECT_TRUE(log.ends_with("\r\n\r\nCannot open URL: " + std::string(kUnreachableServer) + "updates/Foundation.pak"))
         << log;
     EXPECT_TRUE(machine.Exists(kClientLibrary));
 }

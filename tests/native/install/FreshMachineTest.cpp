@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "common/ExpectedLog.h"
 #include "native/support/LnkInfo.h"
 #include "native/support/PackageServer.h"
-#include "common/ExpectedLog.h"
 #include "native/support/ScriptedPlatform.h"
 
 namespace qlr::testing {
@@ -52,9 +52,10 @@ protected:
         server.Put("QLR6-39.pak", Packages().update);
     }
     std::string Folder(const char* value) {
-        auto key = machine.platform().OpenRegistryKey(
-            RegistryRoot::CurrentUser,
-            "Software\\MicroSoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", false);
+        auto key =
+            machine.platform().OpenRegistryKey(RegistryRoot::CurrentUser,
+                                               "Software\\MicroSoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+                                               false);
         return key ? key->ReadValue(value).text : std::string();
     }
     SandboxMachine machine;
@@ -93,8 +94,8 @@ TEST_F(FreshMachine, SetupCopyInstallsEverythingAndStartsTheNewestVersion) {
     std::vector<std::string> expectedRuns = {
         "C:\\windows\\system32\\net.exe | net stop \"InterBase Guardian\" >NULL | C:\\",
         "C:\\windows\\system32\\net.exe | net stop \"InterBase Server\" >NULL | C:\\",
-        "C:\\Temp\\QLR\\Firebird\\Firebird-2.1.1.17910-0_Win32.exe | " + std::string(kInstaller) +
-            kInstallerArguments + " | C:\\",
+        "C:\\Temp\\QLR\\Firebird\\Firebird-2.1.1.17910-0_Win32.exe | " + std::string(kInstaller) + kInstallerArguments +
+            " | C:\\",
         "C:\\TSLData\\QLR\\QLR6-39.exe | C:\\TSLData\\QLR\\QLR6-39.exe QLR | C:\\TSLData\\QLR",
         "C:\\TSLData\\QLR\\Shifter.exe | C:\\TSLData\\QLR\\Shifter.exe | C:\\TSLData\\QLR",
     };
@@ -160,21 +161,17 @@ TEST(FoundationReinstall, ReplacesTheRunningStartupProgram) {
         key->WriteString("DefaultInstance", "C:\\Program Files\\Firebird\\Firebird_2_1\\");
     }
     const std::string rebuilt = FileBytes(BuiltProgram("tovanel")) + std::string("\0rebuilt", 8);
-    server.Put("Foundation.pak",
-               PackageBytes({{kStartupCopy, rebuilt},
-                             {"C:\\temp\\QLR\\SchoolData\\mydata.ib", "blank school database"}}));
+    server.Put("Foundation.pak", PackageBytes({{kStartupCopy, rebuilt},
+                                               {"C:\\temp\\QLR\\SchoolData\\mydata.ib", "blank school database"}}));
 
     const auto result = machine.Run(kStartupCopy, {server.Environment()});
     ASSERT_EQ(result.exitCode, 0) << result.output;
     const std::string log = machine.Log("Startup");
-    EXPECT_NE(
-        log.find("\r\nFile 1: C:\\TSLData\\QLR\\Tovanel.exe\r\nFile 2: C:\\temp\\QLR\\SchoolData\\mydata.ib"
-                 "... OK\r\nFirebird already installed\r\n"),
-        std::string::npos)
-        << log;
-    EXPECT_NE(log.find("\r\nLoading blank database...OK\r\n   ... Foundation loaded OK\r\n"),
+    EXPECT_NE(log.find("\r\nFile 1: C:\\TSLData\\QLR\\Tovanel.exe\r\nFile 2: C:\\temp\\QLR\\SchoolData\\mydata.ib"
+                       "... OK\r\nFirebird already installed\r\n"),
               std::string::npos)
         << log;
+    EXPECT_NE(log.find("\r\nLoading blank database...OK\r\n   ... Foundation loaded OK\r\n"), std::string::npos) << log;
     EXPECT_TRUE(machine.Read(kStartupCopy) == rebuilt);
     EXPECT_EQ(machine.Read("C:\\SchoolData\\mydata.ib"), "blank school database");
 
@@ -195,8 +192,7 @@ TEST(KeyedFreshMachine, InstallsASignedFoundationAndRefusesAnUnsignedOne) {
         machine.PlaceTovanel(kSetupCopy, "tovanel-testkey");
         machine.PlaceStandin("C:\\windows\\system32\\net.exe");
         server.Put("Foundation.pak", sign ? SignedPackage(foundation, "Foundation") : foundation);
-        server.Put("QLR6-39.pak",
-                   SignedPackage(PackageBytes({{"C:\\TSLData\\QLR\\QLR6-39.exe", standin}}), "QLR6-39"));
+        server.Put("QLR6-39.pak", SignedPackage(PackageBytes({{"C:\\TSLData\\QLR\\QLR6-39.exe", standin}}), "QLR6-39"));
 
         ASSERT_EQ(machine.Run(kSetupCopy, {server.Environment()}).exitCode, 0);
         const std::string log = machine.Log("Setup");
@@ -208,8 +204,7 @@ TEST(KeyedFreshMachine, InstallsASignedFoundationAndRefusesAnUnsignedOne) {
         EXPECT_EQ(machine.Exists("C:\\Temp\\QLR\\Foundation.pak"), sign);
         if (sign) {
             EXPECT_TRUE(machine.Read(kStartupCopy) == keyed);
-            EXPECT_NE(log.find("\r\nFile 1: C:\\TSLData\\QLR\\QLR6-39.exe... OK\r\n"), std::string::npos)
-                << log;
+            EXPECT_NE(log.find("\r\nFile 1: C:\\TSLData\\QLR\\QLR6-39.exe... OK\r\n"), std::string::npos) << log;
         }
     }
 }

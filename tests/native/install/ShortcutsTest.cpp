@@ -16,8 +16,7 @@ namespace qlr::testing {
 namespace {
 
 constexpr const char* kShellFolders = "Software\\MicroSoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-constexpr const char* kShellFoldersKey =
-    "HKCU\\Software\\MicroSoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+constexpr const char* kShellFoldersKey = "HKCU\\Software\\MicroSoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 constexpr const char* kSuiteTarget = "c:\\Program Files\\Tessaly\\Quillory\\Tovanel.exe";
 
 class ShortcutMachine {
@@ -35,8 +34,7 @@ public:
         std::ofstream(file, std::ios::binary | std::ios::trunc) << data.Text();
     }
     void SetFolderValueToNumber(const std::string& name) {
-        ASSERT_TRUE(sandbox::WriteRegistryValue(machine.Root().string(), kShellFoldersKey, name, "dword",
-                                                "00000001"));
+        ASSERT_TRUE(sandbox::WriteRegistryValue(machine.Root().string(), kShellFoldersKey, name, "dword", "00000001"));
     }
     SandboxMachine machine;
 };
@@ -54,17 +52,17 @@ TEST_F(MakeShortcutTest, EachLocationCodeUsesItsRegistryFolder) {
     const std::string quickLaunch = "C:\\users\\" + machine.User() + "\\Quick Launch";
     machine.MakeFolders(quickLaunch);
     {
-        auto grpConv = machine.platform().OpenRegistryKey(
-            RegistryRoot::CurrentUser, "Software\\MicroSoft\\Windows\\CurrentVersion\\GrpConv\\MapGroups",
-            true);
+        auto grpConv =
+            machine.platform().OpenRegistryKey(RegistryRoot::CurrentUser,
+                                               "Software\\MicroSoft\\Windows\\CurrentVersion\\GrpConv\\MapGroups",
+                                               true);
         ASSERT_TRUE(grpConv);
         grpConv->WriteString("Quick Launch", quickLaunch);
     }
     const struct {
         int code;
         std::string folder;
-    } cases[] = {
-        {1, Folder("Desktop")}, {2, Folder("Start Menu")}, {3, quickLaunch}, {4, Folder("Programs")}};
+    } cases[] = {{1, Folder("Desktop")}, {2, Folder("Start Menu")}, {3, quickLaunch}, {4, Folder("Programs")}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.code);
         ASSERT_FALSE(c.folder.empty());
@@ -118,8 +116,7 @@ TEST_F(MakeShortcutTest, LinkThatCannotBeWrittenIsReportedAsFailed) {
     const std::string desktop = Folder("Desktop");
     machine.Deny("folder " + desktop);
     form.MakeShortcut(kSuiteTarget, 1);
-    EXPECT_EQ(LogLines(),
-              std::vector<std::string>{"Creating Shortcut for " + desktop + "\\Tovanel.lnk ...FAILED"});
+    EXPECT_EQ(LogLines(), std::vector<std::string>{"Creating Shortcut for " + desktop + "\\Tovanel.lnk ...FAILED"});
     EXPECT_FALSE(machine.Exists(desktop + "\\Tovanel.lnk"));
 }
 
@@ -159,8 +156,7 @@ protected:
     }
     std::vector<std::string> CreatedLines(const std::string& linkName) {
         return {"Creating Shortcuts", "Created Shortcut for " + Folder("Desktop") + "\\" + linkName,
-                "Created Shortcut in Desktop",
-                "Created Shortcut for " + Folder("Start Menu") + "\\" + linkName,
+                "Created Shortcut in Desktop", "Created Shortcut for " + Folder("Start Menu") + "\\" + linkName,
                 "Created Shortcut in Start Menu"};
     }
     PackageServer server;
@@ -199,10 +195,9 @@ TEST_F(SuiteShortcutRun, SecondRunFindsBothLinks) {
     const std::string startLink = Folder("Start Menu") + "\\Tovanel.lnk";
     const std::string firstBytes = machine.Read(desktopLink);
     EXPECT_EQ(ShortcutLines(RunAndLog(copy, "Startup")),
-              (std::vector<std::string>{
-                  "Creating Shortcuts", "Shortcut for " + desktopLink + " already existed",
-                  "Created Shortcut in Desktop", "Shortcut for " + startLink + " already existed",
-                  "Created Shortcut in Start Menu"}));
+              (std::vector<std::string>{"Creating Shortcuts", "Shortcut for " + desktopLink + " already existed",
+                                        "Created Shortcut in Desktop", "Shortcut for " + startLink + " already existed",
+                                        "Created Shortcut in Start Menu"}));
     EXPECT_EQ(machine.Read(desktopLink), firstBytes);
 }
 
@@ -210,18 +205,16 @@ TEST_F(SuiteShortcutRun, NoDesktopFolderStillMakesTheStartMenuLink) {
     RemoveFolderValue("Desktop");
     const std::string startLink = Folder("Start Menu") + "\\Tovanel.lnk";
     EXPECT_EQ(ShortcutLines(RunAndLog("C:\\TSLData\\QLR\\Tovanel.exe", "Startup")),
-              (std::vector<std::string>{"Creating Shortcuts", "FAILED - no directory",
-                                        "Created Shortcut in Desktop", "Created Shortcut for " + startLink,
-                                        "Created Shortcut in Start Menu"}));
+              (std::vector<std::string>{"Creating Shortcuts", "FAILED - no directory", "Created Shortcut in Desktop",
+                                        "Created Shortcut for " + startLink, "Created Shortcut in Start Menu"}));
     EXPECT_EQ(LnkInfoLocalPath(machine.Host(startLink)), kSuiteTarget);
 }
 
 TEST_F(SuiteShortcutRun, DesktopValueOfAnotherTypeEndsThePass) {
     SetFolderValueToNumber("Desktop");
     const std::string log = RunAndLog("C:\\TSLData\\QLR\\Tovanel.exe", "Startup");
-    EXPECT_EQ(
-        ShortcutLines(log),
-        (std::vector<std::string>{"Creating Shortcuts", "Unexpected Exception encountered ...FAILED (2)"}))
+    EXPECT_EQ(ShortcutLines(log),
+              (std::vector<std::string>{"Creating Shortcuts", "Unexpected Exception encountered ...FAILED (2)"}))
         << log;
     EXPECT_TRUE(
         log.ends_with("----------------- End ----------------------\r\n\r\n"
@@ -237,13 +230,12 @@ TEST_F(SuiteShortcutRun, MissingStartupProgramMakesNoLinks) {
     // The foundation is then reinstalled from a package without the startup program.
     server.Put("Foundation.pak", PackageBytes({{"C:\\temp\\QLR\\SchoolData\\mydata.ib", NoiseBytes(1000)}}));
     {
-        auto key = machine.platform().OpenRegistryKey(
-            RegistryRoot::LocalMachine, "Software\\Firebird Project\\Firebird Server\\Instances", true);
+        auto key = machine.platform().OpenRegistryKey(RegistryRoot::LocalMachine,
+                                                      "Software\\Firebird Project\\Firebird Server\\Instances", true);
         key->WriteString("DefaultInstance", "C:\\Firebird\\");
     }
     const std::string log = RunAndLog(copy, "Setup");
-    EXPECT_NE(log.find("\r\nStartup Program, Tovanel, has not loaded.  Cannot create shortcuts\r\n"),
-              std::string::npos)
+    EXPECT_NE(log.find("\r\nStartup Program, Tovanel, has not loaded.  Cannot create shortcuts\r\n"), std::string::npos)
         << log;
     EXPECT_FALSE(machine.Exists(Folder("Desktop") + "\\Tovanel.lnk"));
 }

@@ -17,10 +17,10 @@ struct ChoiceCase {
     const char* name;
     std::vector<std::string> programFolderFiles;
     std::vector<std::string> dataFolderFiles;
-    std::string options;  // Options.txt, or empty for none
-    std::string ownPath;  // where this program runs from
+    std::string options;                     // Options.txt, or empty for none
+    std::string ownPath;                     // where this program runs from
     std::vector<std::string> expectedLines;  // between the secondary-startup check and "Going to part 2"
-    std::string expectedRun;  // standin record of the started application
+    std::string expectedRun;                 // standin record of the started application
 };
 
 void PrintTo(const ChoiceCase& c, std::ostream* out) { *out << c.name; }
@@ -53,50 +53,89 @@ std::string Record(const std::string& path, const std::string& commandLine) {
 const std::string kData = kTSL + "\\Tovanel.exe";
 
 const ChoiceCase kCases[] = {
-    {"DataFolderWinsOverProgramFolder", {"QLR6-35.exe", "QLR6-37.exe"}, {"QLR6-38.exe"}, "", kData,
+    {"DataFolderWinsOverProgramFolder",
+     {"QLR6-35.exe", "QLR6-37.exe"},
+     {"QLR6-38.exe"},
+     "",
+     kData,
      Lines({{"PF pdir = " + kPF, "TSL pdir = " + kTSL, "pdir = " + kTSL, "prog = QLR6-38.exe"},
-            Start("6-38", {}, "QLR6-38.exe", kTSL), TovanelKind(kTSL, "QLR6-38.exe")}),
+            Start("6-38", {}, "QLR6-38.exe", kTSL),
+            TovanelKind(kTSL, "QLR6-38.exe")}),
      Record(kTSL + "\\QLR6-38.exe", kTSL + "\\QLR6-38.exe QLR")},
-    {"EqualNamesKeepTheProgramFolderCopy", {"QLR6-40.exe"}, {"QLR6-40.exe"}, "", kData,
-     Lines({{"PF pdir = " + kPF, "pdir = " + kPF, "prog = QLR6-40.exe"}, Start("6-40", {}, "QLR6-40.exe", kPF),
+    {"EqualNamesKeepTheProgramFolderCopy",
+     {"QLR6-40.exe"},
+     {"QLR6-40.exe"},
+     "",
+     kData,
+     Lines({{"PF pdir = " + kPF, "pdir = " + kPF, "prog = QLR6-40.exe"},
+            Start("6-40", {}, "QLR6-40.exe", kPF),
             TovanelKind(kPF, "QLR6-40.exe")}),
      Record(kPF + "\\QLR6-40.exe", kPF + "\\QLR6-40.exe QLR")},
-    {"NamesCompareByCharacterNotNumber", {}, {"QLR6-38.exe", "QLR6-9.exe"}, "", kData,
-     Lines({{"TSL pdir = " + kTSL, "pdir = " + kTSL, "prog = QLR6-9.exe"}, Start("6-9", {}, "QLR6-9.exe", kTSL),
+    {"NamesCompareByCharacterNotNumber",
+     {},
+     {"QLR6-38.exe", "QLR6-9.exe"},
+     "",
+     kData,
+     Lines({{"TSL pdir = " + kTSL, "pdir = " + kTSL, "prog = QLR6-9.exe"},
+            Start("6-9", {}, "QLR6-9.exe", kTSL),
             TovanelKind(kTSL, "QLR6-9.exe")}),
      Record(kTSL + "\\QLR6-9.exe", kTSL + "\\QLR6-9.exe QLR")},
-    {"UseVersionNamesAnInstalledFile", {}, {"QLR6-37.exe", "QLR6-38.exe"}, "SchoolName=S\r\nUseVersion=QLR6-37.exe\r\n",
+    {"UseVersionNamesAnInstalledFile",
+     {},
+     {"QLR6-37.exe", "QLR6-38.exe"},
+     "SchoolName=S\r\nUseVersion=QLR6-37.exe\r\n",
      kData,
      Lines({{"TSL pdir = " + kTSL, "pdir = " + kTSL, "prog = QLR6-38.exe"},
             Start("6-38", {"User has selected version: QLR6-37.exe"}, "QLR6-37.exe", kTSL),
             TovanelKind(kTSL, "QLR6-37.exe")}),
      Record(kTSL + "\\QLR6-37.exe", kTSL + "\\QLR6-37.exe QLR")},
-    {"UseVersionLatestMissingOrBlankKeepsTheHighest", {}, {"QLR6-37.exe", "QLR6-38.exe"},
-     "UseVersion=Latest\nUseVersion=latest\nUseVersion = QLR6-37.exe\n", kData,
-     Lines({{"TSL pdir = " + kTSL, "pdir = " + kTSL, "prog = QLR6-38.exe"}, Start("6-38", {}, "QLR6-38.exe", kTSL),
+    {"UseVersionLatestMissingOrBlankKeepsTheHighest",
+     {},
+     {"QLR6-37.exe", "QLR6-38.exe"},
+     "UseVersion=Latest\nUseVersion=latest\nUseVersion = QLR6-37.exe\n",
+     kData,
+     Lines({{"TSL pdir = " + kTSL, "pdir = " + kTSL, "prog = QLR6-38.exe"},
+            Start("6-38", {}, "QLR6-38.exe", kTSL),
             TovanelKind(kTSL, "QLR6-38.exe")}),
      Record(kTSL + "\\QLR6-38.exe", kTSL + "\\QLR6-38.exe QLR")},
-    {"LastAcceptedUseVersionWins", {}, {"QLR6-36.exe", "QLR6-37.exe", "QLR6-38.exe"},
-     "UseVersion=QLR6-36.exe\rUseVersion=QLR6-37.exe\rUseVersion=QLR6-99.exe\r", kData,
+    {"LastAcceptedUseVersionWins",
+     {},
+     {"QLR6-36.exe", "QLR6-37.exe", "QLR6-38.exe"},
+     "UseVersion=QLR6-36.exe\rUseVersion=QLR6-37.exe\rUseVersion=QLR6-99.exe\r",
+     kData,
      Lines({{"TSL pdir = " + kTSL, "pdir = " + kTSL, "prog = QLR6-38.exe"},
             Start("6-38", {"User has selected version: QLR6-36.exe", "User has selected version: QLR6-37.exe"},
                   "QLR6-37.exe", kTSL),
             TovanelKind(kTSL, "QLR6-37.exe")}),
      Record(kTSL + "\\QLR6-37.exe", kTSL + "\\QLR6-37.exe QLR")},
-    {"PexilGetsItsKind", {}, {"QLR6-38.exe"}, "", kTSL + "\\Pexil.exe",
-     Lines({{"TSL pdir = " + kTSL, "pdir = " + kTSL, "prog = QLR6-38.exe"}, Start("6-38", {}, "QLR6-38.exe", kTSL),
-            {"App Name = PEXIL.EXE",
-             "App is Pexil.   pdir = " + kTSL + "  prog = " + kTSL + "\\QLR6-38.exe Pexil",
+    {"PexilGetsItsKind",
+     {},
+     {"QLR6-38.exe"},
+     "",
+     kTSL + "\\Pexil.exe",
+     Lines({{"TSL pdir = " + kTSL, "pdir = " + kTSL, "prog = QLR6-38.exe"},
+            Start("6-38", {}, "QLR6-38.exe", kTSL),
+            {"App Name = PEXIL.EXE", "App is Pexil.   pdir = " + kTSL + "  prog = " + kTSL + "\\QLR6-38.exe Pexil",
              "StartProg Starting: " + kTSL + "\\QLR6-38.exe Pexil"}}),
      Record(kTSL + "\\QLR6-38.exe", kTSL + "\\QLR6-38.exe Pexil")},
-    {"QuenmoralGetsItsKind", {}, {"QLR6-38.exe"}, "", "C:\\Apps\\Quenmoral.exe",
-     Lines({{"TSL pdir = " + kTSL, "pdir = " + kTSL, "prog = QLR6-38.exe"}, Start("6-38", {}, "QLR6-38.exe", kTSL),
+    {"QuenmoralGetsItsKind",
+     {},
+     {"QLR6-38.exe"},
+     "",
+     "C:\\Apps\\Quenmoral.exe",
+     Lines({{"TSL pdir = " + kTSL, "pdir = " + kTSL, "prog = QLR6-38.exe"},
+            Start("6-38", {}, "QLR6-38.exe", kTSL),
             {"App Name = QUENMORAL.EXE",
              "App is Quenm.   pdir = " + kTSL + "  prog = " + kTSL + "\\QLR6-38.exe Quenmoral",
              "StartProg Starting: " + kTSL + "\\QLR6-38.exe Quenmoral"}}),
      Record(kTSL + "\\QLR6-38.exe", kTSL + "\\QLR6-38.exe Quenmoral")},
-    {"NoKindStartsTheBareNameFromTheCurrentFolder", {}, {"QLR6-38.exe"}, "", "C:\\Apps\\Updater.exe",
-     Lines({{"TSL pdir = " + kTSL, "pdir = " + kTSL, "prog = QLR6-38.exe"}, Start("6-38", {}, "QLR6-38.exe", kTSL),
+    {"NoKindStartsTheBareNameFromTheCurrentFolder",
+     {},
+     {"QLR6-38.exe"},
+     "",
+     "C:\\Apps\\Updater.exe",
+     Lines({{"TSL pdir = " + kTSL, "pdir = " + kTSL, "prog = QLR6-38.exe"},
+            Start("6-38", {}, "QLR6-38.exe", kTSL),
             {"App Name = UPDATER.EXE", "StartProg Starting: QLR6-38.exe"}}),
      Record(kTSL + "\\QLR6-38.exe", "QLR6-38.exe")},
 };
@@ -134,7 +173,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, ProgramChoice, ::testing::ValuesIn(kCases),
 TEST(ProgramChoiceStartUp, ObsoleteProgramFolderVersionsAreDeletedBeforeTheChoice) {
     SandboxMachine machine;
     machine.PlaceFoundation();
-    for (const char* f : {"QLR6-36.exe", "QLR6-37.exe", "QLR6-38.exe", "QLR6-39.exe"}) machine.PlaceStandin(kPF + "\\" + f);
+    for (const char* f : {"QLR6-36.exe", "QLR6-37.exe", "QLR6-38.exe", "QLR6-39.exe"})
+        machine.PlaceStandin(kPF + "\\" + f);
     machine.Run(kData);
     EXPECT_FALSE(machine.Exists(kPF + "\\QLR6-36.exe"));
     EXPECT_FALSE(machine.Exists(kPF + "\\QLR6-37.exe"));

@@ -20,8 +20,8 @@
 #include <thread>
 #include <vector>
 
-#include "native/support/SandboxMachine.h"
 #include "common/PackageBytes.h"
+#include "native/support/SandboxMachine.h"
 
 extern char** environ;
 
@@ -127,8 +127,7 @@ private:
                 baseUrl_ = line.substr(13);
                 // Certificates name localhost, not the address.
                 if (!certificates_.empty()) baseUrl_.replace(baseUrl_.find("127.0.0.1"), 9, "localhost");
-                while (!baseUrl_.empty() && (baseUrl_.back() == '\r' || baseUrl_.back() == ' '))
-                    baseUrl_.pop_back();
+                while (!baseUrl_.empty() && (baseUrl_.back() == '\r' || baseUrl_.back() == ' ')) baseUrl_.pop_back();
                 if (baseUrl_.back() != '/') baseUrl_ += '/';
                 return;
             }

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "native/support/PackageServer.h"
 #include "common/LogSection.h"
+#include "native/support/PackageServer.h"
 #include "platform/Platform.h"
 #include "platform/sandbox/CurlHttp.h"
 
@@ -95,21 +95,19 @@ public:
     std::map<std::string, ScriptedReply> replies;  // by URL; a URL not listed cannot be opened
     bool internetFails = false;
     std::optional<std::int64_t> writeLimit;  // for each file created
-    std::optional<unsigned> lockWaitMs;  // in place of the run's own wait for another run
+    std::optional<unsigned> lockWaitMs;      // in place of the run's own wait for another run
     std::optional<std::int64_t> readLimit;   // for each file opened for reading
     std::string refusedMoveTo;               // a move to this path fails
     std::vector<std::string> agents, opened;
-    std::vector<std::string> movedTo;      // targets of the moves made, in order
-    std::vector<std::size_t> requested;    // the count of every Read
-    std::vector<std::size_t> writes;       // the count of every file write
+    std::vector<std::string> movedTo;    // targets of the moves made, in order
+    std::vector<std::size_t> requested;  // the count of every Read
+    std::vector<std::size_t> writes;     // the count of every file write
 
     bool MakeFolder(const std::string& p) override { return real_.MakeFolder(p); }
     bool FolderExists(const std::string& p) override { return real_.FolderExists(p); }
     bool FileExists(const std::string& p) override { return real_.FileExists(p); }
     bool RemoveFile(const std::string& p) override { return real_.RemoveFile(p); }
-    bool CopyFileOver(const std::string& f, const std::string& t) override {
-        return real_.CopyFileOver(f, t);
-    }
+    bool CopyFileOver(const std::string& f, const std::string& t) override { return real_.CopyFileOver(f, t); }
     bool MoveOver(const std::string& f, const std::string& t) override {
         if (t == refusedMoveTo || !real_.MoveOver(f, t)) return false;
         movedTo.push_back(t);
@@ -125,9 +123,7 @@ public:
     std::unique_ptr<FileStream> CreateFileExclusive(const std::string& p) override {
         return Faulty(real_.CreateFileExclusive(p), writeLimit, std::nullopt);
     }
-    bool AppendToFile(const std::string& p, const std::string& t) override {
-        return real_.AppendToFile(p, t);
-    }
+    bool AppendToFile(const std::string& p, const std::string& t) override { return real_.AppendToFile(p, t); }
     bool SetCurrentFolder(const std::string& p) override { return real_.SetCurrentFolder(p); }
     std::string CurrentFolder() override { return real_.CurrentFolder(); }
     std::vector<std::string> ListFiles(const std::string& m) override { return real_.ListFiles(m); }
@@ -149,9 +145,7 @@ public:
     }
     std::unique_ptr<HttpSession> OpenInternet(const std::string& agent) override;
     std::unique_ptr<ShellLink> CreateShellLink() override { return real_.CreateShellLink(); }
-    std::unique_ptr<NativeWindow> CreateMainWindow(const Bounds&, const std::string&) override {
-        return nullptr;
-    }
+    std::unique_ptr<NativeWindow> CreateMainWindow(const Bounds&, const std::string&) override { return nullptr; }
     void StartTimer(unsigned, std::function<void()>) override {}
     void StopTimer() override {}
     void RunMessageLoop() override {}
@@ -221,8 +215,7 @@ inline std::string Get(const std::string& url) {
     if (!response) return "<cannot open>";
     std::string body;
     char buffer[8192];
-    for (HttpRead read; (read = response->Read(buffer, sizeof buffer)).count > 0;)
-        body.append(buffer, read.count);
+    for (HttpRead read; (read = response->Read(buffer, sizeof buffer)).count > 0;) body.append(buffer, read.count);
     return body;
 }
 
@@ -231,8 +224,7 @@ inline std::string Get(const std::string& url) {
 // certificate and key.
 class NginxServer {
 public:
-    explicit NginxServer(const std::filesystem::path& root, const std::string& cert = "",
-                         const std::string& key = "") {
+    explicit NginxServer(const std::filesystem::path& root, const std::string& cert = "", const std::string& key = "") {
         std::string pattern = (std::filesystem::temp_directory_path() / "qlr-nginx-XXXXXX").string();
         if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make an nginx folder");
         dir_ = pattern;
@@ -307,7 +299,9 @@ inline std::string CountBytes(std::int32_t count) {
 // A key file of tests/keys: the TEST release key that tovanel-testkey holds
 // ("test-release-private.pem", "test-release-public.pem") or one it does not
 // ("test-other-private.pem").
-inline std::filesystem::path TestKey(const std::string& name) { return std::filesystem::path(QLR_TEST_KEYS_DIR) / name; }
+inline std::filesystem::path TestKey(const std::string& name) {
+    return std::filesystem::path(QLR_TEST_KEYS_DIR) / name;
+}
 
 // The package followed by its signature trailer, made here by the trailer's
 // layout: "QLRSIG01", int32 N, name, r||s over everything before it, int32

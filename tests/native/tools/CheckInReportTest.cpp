@@ -29,9 +29,9 @@ std::string CheckIn(bool nginx, int d, int minute, int s) {
     char time[40];
     std::snprintf(time, sizeof time, nginx ? "%sT08:%02d:00+01:00" : "%s 08:%02d:00", Day(d).c_str(), minute);
     const bool named = s % 2 == 1;  // odd schools have no SMSID
-    const std::string school = named ? (nginx ? "Odd%20School%20" : "Odd School ") + std::to_string(s) +
-                                           (nginx ? "%20%26%20Co" : " & Co")
-                                     : "x";
+    const std::string school =
+        named ? (nginx ? "Odd%20School%20" : "Odd School ") + std::to_string(s) + (nginx ? "%20%26%20Co" : " & Co")
+              : "x";
     return std::string(time) + "\t10.0." + std::to_string(s) + ".1\tSchool=" + school +
            "\tSMSID=" + (named ? "x" : "ID" + std::to_string(s)) + "\tUSER=office";
 }
@@ -40,8 +40,8 @@ std::string Download(bool nginx, int d, int minute, const std::string& address, 
                      bool complete) {
     char time[40];
     std::snprintf(time, sizeof time, nginx ? "%sT08:%02d:30+01:00" : "%s 08:%02d:30", Day(d).c_str(), minute);
-    return std::string(time) + "\t" + address + "\tPackage=QLR6-40.pak\tStatus=" + status + "\tBytes=9000\tComplete=" +
-           (complete ? "OK" : "");
+    return std::string(time) + "\t" + address + "\tPackage=QLR6-40.pak\tStatus=" + status +
+           "\tBytes=9000\tComplete=" + (complete ? "OK" : "");
 }
 
 class ReportOfAMonth : public ::testing::Test {
@@ -53,7 +53,8 @@ protected:
         // Even days' check-ins in qlr-server's log, odd days' in nginx's; each
         // download in the other log, so crediting works across servers.
         std::ofstream qlrLog(dir / "checkins.log", std::ios::binary), nginxLog(dir / "nginx.log", std::ios::binary);
-        qlrLog << "garbage\n" << std::string(100 * 1024, 'x') << "\n"
+        qlrLog << "garbage\n"
+               << std::string(100 * 1024, 'x') << "\n"
                << "2026-13-01 00:00:00\t1.2.3.4\tSchool=a\tSMSID=b\tUSER=c\n";
         nginxLog << "2026-11-01T00:00:00+01:00\t10.0.0.1\tSchool=x\n"
                  << "2026-11-01T00:00:01+01:00\t10.0.0.1\tPackage=QLR6-40.pak\tStatus=2x0\tBytes=1\tComplete=OK\n";
@@ -68,14 +69,16 @@ protected:
             }
             checkIns << CheckIn(d % 2, d, 50, 0) << "\n";  // school 0 checks in twice a day
         }
-        qlrLog << Download(false, 29, 55, "10.0.0.1", "200", true) << "\n"      // a second one, same day
-               << Download(false, 29, 56, "10.9.9.9", "200", true) << "\n"      // no check-in from there
-               << Download(false, 29, 57, "10.0.3.1", "200", false) << "\n"     // cut short
-               << Download(false, 29, 58, "10.0.4.1", "404", false) << "\n";    // not there
+        qlrLog << Download(false, 29, 55, "10.0.0.1", "200", true) << "\n"    // a second one, same day
+               << Download(false, 29, 56, "10.9.9.9", "200", true) << "\n"    // no check-in from there
+               << Download(false, 29, 57, "10.0.3.1", "200", false) << "\n"   // cut short
+               << Download(false, 29, 58, "10.0.4.1", "404", false) << "\n";  // not there
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    std::string Logs() const { return Quoted((dir / "checkins.log").string()) + " " + Quoted((dir / "nginx.log").string()); }
+    std::string Logs() const {
+        return Quoted((dir / "checkins.log").string()) + " " + Quoted((dir / "nginx.log").string());
+    }
 
     fs::path dir;
 };
@@ -96,9 +99,10 @@ TEST_F(ReportOfAMonth, BrowserShowsTheCountsTheLogsHold) {
     EXPECT_NE(made.output.find("skipped 5 damaged log lines"), std::string::npos) << made.output;
 
     const fs::path profile = dir / "profile";
-    Outcome shown = Shell("timeout 120 chromium --headless --no-sandbox --disable-gpu --disable-background-networking "
-                          "--disable-component-update --disable-sync --no-first-run --user-data-dir=" +
-                          Quoted(profile.string()) + " --dump-dom " + Quoted("file://" + page) + " 2>/dev/null");
+    Outcome shown = Shell(
+        "timeout 120 chromium --headless --no-sandbox --disable-gpu --disable-background-networking "
+        "--disable-component-update --disable-sync --no-first-run --user-data-dir=" +
+        Quoted(profile.string()) + " --dump-dom " + Quoted("file://" + page) + " 2>/dev/null");
     ASSERT_EQ(shown.status, 0) << shown.output;
     const std::string& dom = shown.output;
 

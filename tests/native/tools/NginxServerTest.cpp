@@ -120,8 +120,8 @@ TEST_F(BothServers, ServeTheSamePackagesAndRefuseTheSameAddresses) {
     ASSERT_EQ(Publish().status, 0);
     for (const NginxServer* n : {&nginx}) {
         EXPECT_EQ(Get(n->BaseUrl() + "updates/QLR6-39.pak"), package);
-        for (const char* path : {"updates/QLR6-40.pak", "updates/..%2Fcheckins.log", "updates/readme.txt",
-                                 "updates/", "rollout.txt", "published/index-00.txt", "checkins.log", "index.html"}) {
+        for (const char* path : {"updates/QLR6-40.pak", "updates/..%2Fcheckins.log", "updates/readme.txt", "updates/",
+                                 "rollout.txt", "published/index-00.txt", "checkins.log", "index.html"}) {
             EXPECT_NE(Get(n->BaseUrl() + path).find("404 Not Found"), std::string::npos) << path;
             EXPECT_NE(Get(qlr.BaseUrl() + path).find("404 Not Found"), std::string::npos) << path;
         }
@@ -133,8 +133,10 @@ TEST(NginxTls, ServesTheListOverHttpsWhenGivenACertificate) {
     const fs::path dir = qlr.Folder() / "tls";
     fs::create_directories(dir);
     const std::string cert = (dir / "cert.pem").string(), key = (dir / "key.pem").string();
-    Outcome made = Shell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost "
-                         "-addext subjectAltName=DNS:localhost -keyout " + Quoted(key) + " -out " + Quoted(cert));
+    Outcome made = Shell(
+        "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost "
+        "-addext subjectAltName=DNS:localhost -keyout " +
+        Quoted(key) + " -out " + Quoted(cert));
     ASSERT_EQ(made.status, 0) << made.output;
     qlr.Put("QLR6-39.pak", std::string(700, 'a'));
     ASSERT_EQ(QlrServer("publish " + Quoted(qlr.Folder().string())).status, 0);

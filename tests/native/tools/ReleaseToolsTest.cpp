@@ -11,8 +11,8 @@
 #include <filesystem>
 
 #include "app/main.h"
-#include "platform/sandbox/CurlHttp.h"
 #include "native/support/ScriptedPlatform.h"
+#include "platform/sandbox/CurlHttp.h"
 #include "update/Signature.h"
 
 namespace qlr::testing {
@@ -46,9 +46,8 @@ TEST_F(Qlrpak, RoundTripThroughListVerifyExtractAndTheProgram) {
     const std::string program = Incompressible(100000, 21);
     const std::string notes = std::string(5000, 'n');
     const fs::path a = Local("a.bin", program), b = Local("notes.txt", notes);
-    Outcome created =
-        Pak("create " + Pakfile() + " " + Quoted("C:\\TSLData\\QLR\\QLR6-39.exe=" + a.string()) + " " +
-            Quoted("C:\\Temp\\QLR\\docs\\notes.txt=" + b.string()));
+    Outcome created = Pak("create " + Pakfile() + " " + Quoted("C:\\TSLData\\QLR\\QLR6-39.exe=" + a.string()) + " " +
+                          Quoted("C:\\Temp\\QLR\\docs\\notes.txt=" + b.string()));
     ASSERT_EQ(created.status, 0) << created.output;
 
     Outcome listed = Pak("list " + Pakfile());
@@ -62,8 +61,7 @@ TEST_F(Qlrpak, RoundTripThroughListVerifyExtractAndTheProgram) {
     EXPECT_EQ(lines[1].substr(lines[1].rfind('\t')), "\tC:\\TSLData\\QLR\\QLR6-39.exe");
     EXPECT_EQ(lines[2].substr(lines[2].rfind('\t')), "\tC:\\Temp\\QLR\\docs\\notes.txt");
     // The compressed sizes account for every byte of the package.
-    const std::uintmax_t compressedA = std::stoull(lines[1].substr(7)),
-                         compressedB = std::stoull(lines[2].substr(5));
+    const std::uintmax_t compressedA = std::stoull(lines[1].substr(7)), compressedB = std::stoull(lines[2].substr(5));
     EXPECT_EQ(fs::file_size(dir / "out.pak"), 4 + (8 + 26 + compressedA) + (8 + 26 + compressedB));
 
     EXPECT_EQ(Pak("verify " + Pakfile()).status, 0);
@@ -98,8 +96,7 @@ TEST_F(Qlrpak, VerifyCatchesAFlippedByte) {
     ASSERT_EQ(Pak("create " + Pakfile() + " " + Quoted("C:\\a.bin=" + a.string())).status, 0);
     const std::string good = FileBytes(dir / "out.pak");
     // Header bytes of the stream, its data and its checksum.
-    for (std::size_t at :
-         {std::size_t{4 + 4 + 8 + 4}, std::size_t{200}, std::size_t{1500}, good.size() - 1}) {
+    for (std::size_t at : {std::size_t{4 + 4 + 8 + 4}, std::size_t{200}, std::size_t{1500}, good.size() - 1}) {
         std::string bad = good;
         bad[at] ^= 0x20;
         std::ofstream(dir / "out.pak", std::ios::binary | std::ios::trunc) << bad;
@@ -139,10 +136,9 @@ TEST_F(Qlrpak, CreateRefusesWhatTheProgramCannotReadBack) {
 }
 
 TEST_F(Qlrpak, ExtractNeverWritesOutsideTheFolder) {
-    for (const char* name : {"..\\escaped.txt", "C:\\x\\..\\..\\escaped.txt", "C:escaped.txt", "a\\\\b.txt",
-                             "C:\\x\\file.txt:stream"}) {
-        std::ofstream(dir / "bad.pak", std::ios::binary | std::ios::trunc)
-            << Padded(PackageBytes({{name, "data"}}));
+    for (const char* name :
+         {"..\\escaped.txt", "C:\\x\\..\\..\\escaped.txt", "C:escaped.txt", "a\\\\b.txt", "C:\\x\\file.txt:stream"}) {
+        std::ofstream(dir / "bad.pak", std::ios::binary | std::ios::trunc) << Padded(PackageBytes({{name, "data"}}));
         Outcome outcome =
             Pak("extract " + Quoted((dir / "bad.pak").string()) + " --to " + Quoted((dir / "root").string()));
         EXPECT_EQ(outcome.status, 1) << name;
@@ -184,8 +180,7 @@ TEST_F(Qlrpak, SignAndVerifyNameTheKeyAndTheNameAndResigningReplacesTheTrailer) 
     EXPECT_EQ(fs::file_size(dir / "QLR6-39.pak"), signedSize);  // one trailer, not two
     verified = Pak("verify " + package + " --key " + keys);
     EXPECT_NE(verified.output.find("signed as QLR6-20 with key 1 of"), std::string::npos) << verified.output;
-    EXPECT_NE(verified.output.find("note: served as QLR6-39.pak it is refused (signed as QLR6-20)"),
-              std::string::npos)
+    EXPECT_NE(verified.output.find("note: served as QLR6-39.pak it is refused (signed as QLR6-20)"), std::string::npos)
         << verified.output;
     verified = Pak("verify " + package);
     EXPECT_EQ(verified.status, 0);
@@ -274,8 +269,8 @@ std::string RawSignature(const std::string& der) {
 
 // The trailer's layout is all there is: one made with openssl alone is accepted.
 TEST_F(Qlrpak, PackageSignedWithTheOpensslCommandLineIsTrustedByTheProgram) {
-    ASSERT_EQ(Pak("create " + Pakfile() + " " + Quoted("C:\\TSLData\\QLR\\QLR6-39.exe=" +
-                                                     Local("a.bin", Incompressible(2000, 24)).string()))
+    ASSERT_EQ(Pak("create " + Pakfile() + " " +
+                  Quoted("C:\\TSLData\\QLR\\QLR6-39.exe=" + Local("a.bin", Incompressible(2000, 24)).string()))
                   .status,
               0);
     std::string head = "QLRSIG01";
@@ -298,7 +293,8 @@ TEST_F(Qlrpak, PackageSignedWithTheOpensslCommandLineIsTrustedByTheProgram) {
     EXPECT_TRUE(machine.Exists("C:\\Temp\\QLR\\QLR6-39.pak"));
     // The same package asked for under another name is refused and deleted.
     EXPECT_FALSE(form.PackageTrusted("C:\\Temp\\QLR\\QLR6-39.pak", "QLR6-40"));
-    EXPECT_TRUE(form.Memo3.Text().ends_with("\r\nPackage refused: QLR6-39.pak (signed as QLR6-39)")) << form.Memo3.Text();
+    EXPECT_TRUE(form.Memo3.Text().ends_with("\r\nPackage refused: QLR6-39.pak (signed as QLR6-39)"))
+        << form.Memo3.Text();
     EXPECT_FALSE(machine.Exists("C:\\Temp\\QLR\\QLR6-39.pak"));
 }
 
@@ -320,9 +316,9 @@ TEST(QlrServer, ServesPackagesAndNothingElse) {
     server.Put("QLR6-39.pak", package);
     EXPECT_EQ(Get(server.BaseUrl() + "updates/QLR6-39.pak"), package);
     server.Put("readme.txt", "not a package");
-    for (const char* path : {"updates/QLR6-40.pak", "updates/..%2Fcheckins.log", "updates/%2E%2E/checkins.log",
-                             "updates/", "updates/readme.txt", "checkins.log", "index.html", "rollout.txt",
-                             "published/index-00.txt"}) {
+    for (const char* path :
+         {"updates/QLR6-40.pak", "updates/..%2Fcheckins.log", "updates/%2E%2E/checkins.log", "updates/",
+          "updates/readme.txt", "checkins.log", "index.html", "rollout.txt", "published/index-00.txt"}) {
         EXPECT_NE(Get(server.BaseUrl() + path).find("404 Not Found"), std::string::npos) << path;
     }
 }
@@ -338,8 +334,7 @@ TEST(QlrServer, LogsEachCheckInDecodedOnOneLine) {
         return all;
     }();
     ASSERT_EQ(lines.size(), 2u) << server.CheckIns();
-    EXPECT_NE(lines[0].find("\t127.0.0.1\tSchool=A&B School\tSMSID=id\\x0Aforged\tUSER=office"),
-              std::string::npos)
+    EXPECT_NE(lines[0].find("\t127.0.0.1\tSchool=A&B School\tSMSID=id\\x0Aforged\tUSER=office"), std::string::npos)
         << lines[0];
     EXPECT_NE(lines[1].find("\tSchool=Second\tSMSID=2\tUSER=bob"), std::string::npos) << lines[1];
 }
@@ -440,8 +435,7 @@ TEST(QlrServer, StopsCleanlyOnSignalsWithEveryCheckInLogged) {
         pid_t pid = 0;
         ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ), 0);
         posix_spawn_file_actions_destroy(&actions);
-        for (int i = 0;
-             i < 500 && FileBytes(output).find("listening on http://127.0.0.1:") == std::string::npos; ++i)
+        for (int i = 0; i < 500 && FileBytes(output).find("listening on http://127.0.0.1:") == std::string::npos; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         const std::string out = FileBytes(output);
         const auto url = out.find("http://");

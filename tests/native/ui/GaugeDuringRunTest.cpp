@@ -89,7 +89,5 @@ TEST_F(GaugeAcrossSteps, TwoFullStepsStopAtHundred) {
     EXPECT_EQ(shown.back(), "100%");
 }
 
-
-
 }  // namespace
 }  // namespace qlr::testing

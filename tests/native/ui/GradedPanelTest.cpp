@@ -112,8 +112,7 @@ TEST_F(GradedPanelTest, DiagonalDrawsTwoBandsColouredByLeftEdgeHeight) {
     ASSERT_EQ(lines.size(), 166u);
     for (int i = 0; i <= 82; ++i) {
         EXPECT_EQ(lines[i], (Line{0, i, 277, i - 82, Expected(kYellow, kRed, i / 164.0)})) << "upper " << i;
-        EXPECT_EQ(lines[83 + i], (Line{277, i, 0, 82 + i, Expected(kYellow, kRed, (82 + i) / 164.0)}))
-            << "lower " << i;
+        EXPECT_EQ(lines[83 + i], (Line{277, i, 0, 82 + i, Expected(kYellow, kRed, (82 + i) / 164.0)})) << "lower " << i;
     }
     // The line meeting the left edge at 82 is drawn twice, in the middle colour.
     EXPECT_EQ(lines[82].color, RGBColor(255, 205, 167));
@@ -143,7 +142,6 @@ TEST_F(GradedPanelTest, SystemColourInTheGradientUsesItsLowBytesButGoesToThePenA
     EXPECT_EQ(canvas.Lines()[83].color, clBtnFace);  // resolved by the surface, not here
 }
 
-
 TEST_F(GradedPanelTest, HeightZeroPaintsOneLineOfTheStartColour) {
     panel.Height = 0;
     panel.SetDiagonal(true);
@@ -166,7 +164,6 @@ TEST_F(GradedPanelTest, BevelsAreLightTopLeftAndDarkBottomRightWithMitredCorners
     }
     EXPECT_EQ(canvas.Lines().size(), 103u);  // nothing else without focus
 }
-
 
 TEST_F(GradedPanelTest, PressedSwapsBevelsAndMovesTheCaptionByOne) {
     panel.Caption = "Go";
@@ -269,7 +266,6 @@ TEST_F(GradedPanelTest, ShadowIsDrawnOnlyForAPositiveShift) {
     }
 }
 
-
 // ---- focus frame -----------------------------------------------------------
 
 TEST_F(GradedPanelTest, FocusFrameIsDrawnLastInGrey) {
@@ -277,9 +273,9 @@ TEST_F(GradedPanelTest, FocusFrameIsDrawnLastInGrey) {
     Paint();
     auto frame = Slice(103, 10);
     const std::vector<Line> expected = {
-        {0, 0, 276, 0, clGray},   {276, 0, 276, 81, clGray}, {276, 81, 0, 81, clGray}, {0, 81, 0, 0, clGray},
-        {275, 1, 275, 80, clGray}, {275, 80, 1, 80, clGray},
-        {6, 6, 270, 6, clGray},   {270, 6, 270, 75, clGray}, {270, 75, 6, 75, clGray}, {6, 75, 6, 6, clGray},
+        {0, 0, 276, 0, clGray},    {276, 0, 276, 81, clGray}, {276, 81, 0, 81, clGray}, {0, 81, 0, 0, clGray},
+        {275, 1, 275, 80, clGray}, {275, 80, 1, 80, clGray},  {6, 6, 270, 6, clGray},   {270, 6, 270, 75, clGray},
+        {270, 75, 6, 75, clGray},  {6, 75, 6, 6, clGray},
     };
     EXPECT_EQ(frame, expected);
     EXPECT_EQ(canvas.Lines().size(), 113u);
@@ -320,16 +316,12 @@ TEST_F(GradedPanelTest, SettersRepaintOnlyOnChangeExceptShadowShift) {
     EXPECT_EQ(peer.repaints, 2);
 }
 
-
-
 // ---- mouse, click, focus and keys ------------------------------------------
 
 class GradedPanelEvents : public GradedPanelTest {
 protected:
     GradedPanelEvents() : peer(panel) {
-        panel.OnClick = [this](TGradedPanel& p) {
-            events.push_back(p.Pressed() ? "click pressed" : "click");
-        };
+        panel.OnClick = [this](TGradedPanel& p) { events.push_back(p.Pressed() ? "click pressed" : "click"); };
         panel.OnMouseDown = [this](TGradedPanel&, MouseButton, int, int) { events.push_back("down"); };
         panel.OnMouseUp = [this](TGradedPanel&, MouseButton, int, int) { events.push_back("up"); };
     }
@@ -357,7 +349,6 @@ TEST_F(GradedPanelEvents, ReleaseOutsideOrWithOtherButtonsDoesNotClick) {
     panel.ButtonReleased(MouseButton::Right, 5, 5);
     EXPECT_EQ(events, (std::vector<std::string>{"down", "up", "down", "up"}));
 }
-
 
 TEST_F(GradedPanelEvents, EnterRaisesTheClickOnceOnReleaseWithoutRepaint) {
     panel.FocusGained();
@@ -391,8 +382,6 @@ TEST_F(GradedPanelEvents, InvisibleOrDisabledPanelIgnoresMouseClickAndEnter) {
         EXPECT_EQ(peer.repaints, 2);
     }
 }
-
-
 
 // The plain control's key handling is skipped only for key code 0, and
 // nothing of the panel's own runs when it raises no standard events.

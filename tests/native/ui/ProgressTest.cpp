@@ -55,8 +55,10 @@ TEST_F(GaugeTest, PaintShowsBorderFillWhiteRestAndCentredPercentage) {
         gauge.SetProgress(c.value);
         RecordingCanvas canvas;
         gauge.Paint(canvas);
-        const std::vector<RecordingCanvas::Line> border = {
-            {0, 0, 224, 0, clBlack}, {224, 0, 224, 24, clBlack}, {224, 24, 0, 24, clBlack}, {0, 24, 0, 0, clBlack}};
+        const std::vector<RecordingCanvas::Line> border = {{0, 0, 224, 0, clBlack},
+                                                           {224, 0, 224, 24, clBlack},
+                                                           {224, 24, 0, 24, clBlack},
+                                                           {0, 24, 0, 0, clBlack}};
         EXPECT_EQ(canvas.Lines(), border);
         std::vector<RecordingCanvas::Record> fills;
         for (const auto& r : canvas.Records())
@@ -77,8 +79,6 @@ TEST_F(GaugeTest, PaintShowsBorderFillWhiteRestAndCentredPercentage) {
         EXPECT_EQ(canvas.CurrentFont().Height, 13);
     }
 }
-
-
 
 struct WindowPeer : NativeProgressWindow {
     std::vector<std::string>* calls;

@@ -7,9 +7,9 @@
 #include <cstdlib>
 
 #include "app/main.h"
-#include "platform/sandbox/CurlHttp.h"
-#include "native/support/ScriptedPlatform.h"
 #include "common/HttpContract.h"
+#include "native/support/ScriptedPlatform.h"
+#include "platform/sandbox/CurlHttp.h"
 
 namespace qlr::testing {
 namespace {
@@ -79,9 +79,8 @@ TEST_F(Download, PercentageRunsPastHundredWhileTheGaugeStops) {
         int gauge;
     };
     const Case cases[] = {
-        {10000000, 5000000, 30, "50", 80},   {10000000, 7000000, 30, "70", 100},
-        {10000000, 15000000, 0, "150", 100}, {20000000, 30000000, 0, "150", 100},
-        {20000000, 1000000, 0, "5", 5},
+        {10000000, 5000000, 30, "50", 80},   {10000000, 7000000, 30, "70", 100}, {10000000, 15000000, 0, "150", 100},
+        {20000000, 30000000, 0, "150", 100}, {20000000, 1000000, 0, "5", 5},
     };
     for (const Case& c : cases) {
         form.ExpectedBytes = c.expected;

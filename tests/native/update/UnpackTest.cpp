@@ -10,8 +10,8 @@
 
 #include "app/main.h"
 #include "base/SmallFile.h"
-#include "update/Package.h"
 #include "native/support/ScriptedPlatform.h"
+#include "update/Package.h"
 
 namespace qlr::testing {
 namespace {
@@ -93,8 +93,8 @@ TEST_F(Unpack, CountDecidesWhetherAnythingIsRead) {
         bool result;
         const char* line;
     };
-    for (const Case& c : {Case{101, false, "File invalid. Contains 101 files"},
-                          Case{0, true, "Decoding 0 files"}, Case{-3, true, "Decoding -3 files"}}) {
+    for (const Case& c : {Case{101, false, "File invalid. Contains 101 files"}, Case{0, true, "Decoding 0 files"},
+                          Case{-3, true, "Decoding -3 files"}}) {
         form.Memo3.Clear();
         // A well-formed entry follows: only the count decides that it is not written.
         std::string package = CountBytes(c.count) + EntryBytes("C:\\Out\\a.txt", 5, "hello");
@@ -127,8 +127,8 @@ TEST_F(Unpack, ExistingFileIsReplaced) {
 
 TEST_F(Unpack, MissingFolderStopsAtThatEntryAndInstallsNothing) {
     machine.Write("C:\\Out\\a.txt", "old");
-    const std::string package = PackageBytes(
-        {{"C:\\Out\\a.txt", "first"}, {"C:\\Missing\\b.txt", "second"}, {"C:\\Out\\c.txt", "third"}});
+    const std::string package =
+        PackageBytes({{"C:\\Out\\a.txt", "first"}, {"C:\\Missing\\b.txt", "second"}, {"C:\\Out\\c.txt", "third"}});
     EXPECT_EQ(Failure(Padded(package)), "Cannot create file C:\\Missing\\b.txt");
     EXPECT_EQ(machine.Read("C:\\Out\\a.txt"), "old");
     EXPECT_EQ(OutFiles(), std::vector<std::string>{"a.txt"});
@@ -209,16 +209,16 @@ TEST_F(Unpack, BrokenEntryLeavesTheOldFileAsItWas) {
     const std::vector<Case> cases = {
         {"checksum", flipped, "error"},
         {"zero size", EntryBytes(target, 0, content), kDamaged},
-        {"stream shorter than declared",
-         EntryBytes(target, static_cast<std::int32_t>(content.size()) + 1, content), kDamaged},
-        {"stream longer than declared",
-         EntryBytes(target, static_cast<std::int32_t>(content.size()) - 1, content), kDamaged},
+        {"stream shorter than declared", EntryBytes(target, static_cast<std::int32_t>(content.size()) + 1, content),
+         kDamaged},
+        {"stream longer than declared", EntryBytes(target, static_cast<std::int32_t>(content.size()) - 1, content),
+         kDamaged},
         {"negative size", EntryBytes(target, -5, content), kDamaged},
         {"name length 0", CountBytes(0) + CountBytes(5), kDamaged},
         {"negative name length", CountBytes(-1) + target, kDamaged},
         {"name length beyond the file", huge, kDamaged},
-        {"not zlib data",
-         CountBytes(static_cast<std::int32_t>(target.size())) + target + CountBytes(4) + "abcdefgh", "error"},
+        {"not zlib data", CountBytes(static_cast<std::int32_t>(target.size())) + target + CountBytes(4) + "abcdefgh",
+         "error"},
     };
     for (const Case& c : cases) {
         machine.Write(target, "old");
@@ -233,17 +233,28 @@ TEST_F(Unpack, BrokenEntryLeavesTheOldFileAsItWas) {
 // before it.
 TEST_F(Unpack, EntryPathsOffDriveCOrWithTricksMakeThePackageDamaged) {
     const std::vector<std::string> hostile = {
-        "Z:\\tmp\\evil.txt",           "D:\\evil.txt",
-        "C:\\..\\evil.txt",            "C:\\Out\\..\\..\\evil.txt",
-        "\\\\?\\C:\\Out\\evil.txt",    "\\\\.\\C:\\Out\\evil.txt",
-        "\\\\server\\share\\evil.txt", "C:\\Out\\evil.txt:stream",
-        "C:evil.txt",                  "Out\\evil.txt",
-        "\\Out\\evil.txt",             "C:\\Out\\.\\evil.txt",
-        "C:\\Out\\...\\evil.txt",      "C:\\Out\\evil.txt.",
-        "C:\\Out\\evil.txt ",          "C:\\Out\\\\evil.txt",
-        "C:\\Out\\NUL",                "C:\\Out\\com1.txt",
-        "C:\\Out\\evil?.txt",          std::string("C:\\Out\\ev\x01il.txt"),
-        "C:\\",                        "C:\\Out\\",
+        "Z:\\tmp\\evil.txt",
+        "D:\\evil.txt",
+        "C:\\..\\evil.txt",
+        "C:\\Out\\..\\..\\evil.txt",
+        "\\\\?\\C:\\Out\\evil.txt",
+        "\\\\.\\C:\\Out\\evil.txt",
+        "\\\\server\\share\\evil.txt",
+        "C:\\Out\\evil.txt:stream",
+        "C:evil.txt",
+        "Out\\evil.txt",
+        "\\Out\\evil.txt",
+        "C:\\Out\\.\\evil.txt",
+        "C:\\Out\\...\\evil.txt",
+        "C:\\Out\\evil.txt.",
+        "C:\\Out\\evil.txt ",
+        "C:\\Out\\\\evil.txt",
+        "C:\\Out\\NUL",
+        "C:\\Out\\com1.txt",
+        "C:\\Out\\evil?.txt",
+        std::string("C:\\Out\\ev\x01il.txt"),
+        "C:\\",
+        "C:\\Out\\",
     };
     machine.Write("C:\\Out\\keep.txt", "old");
     for (const std::string& name : hostile) {
@@ -345,8 +356,7 @@ TEST_F(Unpack, RandomDamageEndsCleanly) {
                     bad[next(static_cast<std::uint32_t>(bad.size()))] ^= static_cast<char>(1u << next(8));
                     break;
                 case 1:  // cut short, past the server-message size
-                    if (bad.size() > 501)
-                        bad.resize(501 + next(static_cast<std::uint32_t>(bad.size() - 501)));
+                    if (bad.size() > 501) bad.resize(501 + next(static_cast<std::uint32_t>(bad.size() - 501)));
                     break;
                 case 2: {  // a length or size field set to an extreme
                     static const std::int32_t extremes[] = {0, -1, 1, 0x7fffffff, INT32_MIN, 501, 100000};

@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "app/main.h"
+#include "native/support/ScriptedPlatform.h"
 #include "update/UpdateList.h"
 #include "update/UpdateServer.h"
-#include "native/support/ScriptedPlatform.h"
 
 namespace qlr::testing {
 namespace {
@@ -118,8 +118,7 @@ TEST_F(UpdateCheck, DownloadsOnlyWhenTheOfferIsGreater) {
         std::error_code ignored;
         std::filesystem::remove(machine.Host(std::string("C:\\Temp\\QLR\\") + c.offered + ".pak"), ignored);
         Offer(std::string(c.offered) + ".pak 1 MB\r\n");
-        Serve(c.offered,
-              Padded(PackageBytes({{std::string("C:\\TSLData\\QLR\\") + c.offered + ".exe", "new"}})));
+        Serve(c.offered, Padded(PackageBytes({{std::string("C:\\TSLData\\QLR\\") + c.offered + ".exe", "new"}})));
         form.HaveVersion = c.have;
         form.CheckForUpdates("x", "x");
         EXPECT_EQ(Log().back(), c.update ? "... OK" : "Nothing to do") << c.have << " " << c.offered;
@@ -139,8 +138,7 @@ TEST_F(UpdateCheck, MarkerDecidesWhetherObsoleteFilesGo) {
         form.CheckForUpdates("x", "x");
         const std::vector<std::string> log = Log();
         EXPECT_EQ(log[2] == "Removing X files", marker);
-        for (const char* name : kXFiles)
-            EXPECT_EQ(machine.Exists(std::string(kProgramFolder) + name), !marker);
+        for (const char* name : kXFiles) EXPECT_EQ(machine.Exists(std::string(kProgramFolder) + name), !marker);
         EXPECT_TRUE(machine.Exists(std::string(kProgramFolder) + "Tovanel.exe"));
         EXPECT_EQ(machine.Exists(std::string(kProgramFolder) + "TovanelX.exe"), marker);  // never removed
         EXPECT_EQ(log.back(), "... OK");
@@ -156,8 +154,7 @@ TEST_F(UpdateCheck, PackageThatCannotBeFetchedEndsTheCheckWithoutAVerdict) {
     } catch (const RunError& error) {
         EXPECT_EQ(error.what(), "Cannot open URL: " + base + "updates/QLR6-39.pak");
     }
-    EXPECT_EQ(Log().back(),
-              "Downloading program " + base + "updates/QLR6-39.pak to C:\\Temp\\QLR\\QLR6-39.pak");
+    EXPECT_EQ(Log().back(), "Downloading program " + base + "updates/QLR6-39.pak to C:\\Temp\\QLR\\QLR6-39.pak");
 }
 
 TEST_F(UpdateCheck, ListFileMissingAfterTheDownloadIsAnError) {

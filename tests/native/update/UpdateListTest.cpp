@@ -40,7 +40,7 @@ TEST(UpdateListLine, CutTakesTheNameBeforeDotPakAndBlank) {
         {"QLR6-39\x01.pak 1", std::nullopt},
         {"QLR6-39\x7F.pak 1", std::nullopt},
         {"QLR6-39.1.pak 1", "QLR6-39.1"},  // single dots are part of a name
-        {"QLR6-39\\.pak", ""},            // no blank: no name, nothing to check
+        {"QLR6-39\\.pak", ""},             // no blank: no name, nothing to check
     };
     for (const Case& c : cases) EXPECT_EQ(PackageNameFromLine(c.line), c.name) << c.line;
 }
@@ -63,8 +63,7 @@ TEST(UpdateList, WorkedExampleChoosesTheHighest) {
 
 TEST(UpdateList, EveryLineEndReadsTheSame) {
     for (const char* end : {"\r\n", "\n", "\r"}) {
-        const std::string text =
-            std::string("QLR6-38.pak 3 MB") + end + "QLR6-40.pak 1 MB" + end + "QLR6-39.pak 2 MB";
+        const std::string text = std::string("QLR6-38.pak 3 MB") + end + "QLR6-40.pak 1 MB" + end + "QLR6-39.pak 2 MB";
         const UpdateOffer offer = ReadUpdateList(text);
         EXPECT_EQ(offer.names.size(), 3u);
         EXPECT_EQ(offer.best, "QLR6-40");
@@ -87,7 +86,7 @@ TEST(UpdateList, OrdinalNotNumericComparison) {
         {"QLR6-39.pak a\nQLR\xE9-1.pak b", "QLR\xE9-1", "\xE9-1"},  // unsigned bytes
         {"no packages here", "", ""},
         {"QLR Update.pak 1 MB", "", ""},
-        {"x.pak QLR6-50 y", "QLR", ""},  // three characters give no version
+        {"x.pak QLR6-50 y", "QLR", ""},                                          // three characters give no version
         {"QLR6-39.pak a\nQLR\\..\\..\\Windows\\evil.pak b", "QLR6-39", "6-39"},  // '\\' sorts above '6'
         {"QLR\\..\\evil.pak a\nQLR:evil.pak b\nQLR/x.pak c", "", ""},
     };
@@ -99,15 +98,14 @@ TEST(UpdateList, OrdinalNotNumericComparison) {
 }
 
 TEST(UpdateList, DuplicatesAndEmptyNamesAreListed) {
-    const UpdateOffer offer = ReadUpdateList(
-        "QLR6-39.pak 1\nQLR6-39.pak 2\nQLR Update.pak 1 MB\nqlr6-50.pak 1\nQLR6-99\\..\\x.pak 1\n");
+    const UpdateOffer offer =
+        ReadUpdateList("QLR6-39.pak 1\nQLR6-39.pak 2\nQLR Update.pak 1 MB\nqlr6-50.pak 1\nQLR6-99\\..\\x.pak 1\n");
     EXPECT_EQ(offer.names, (std::vector<std::string>{"QLR6-39", "QLR6-39", ""}));
     EXPECT_EQ(offer.best, "QLR6-39");
 }
 
 TEST(UpdateList, LongLineIsExaminedWhole) {
-    const UpdateOffer offer =
-        ReadUpdateList("QLR6-39.pak 2 MB, uploaded on a Friday afternoon after testing\n");
+    const UpdateOffer offer = ReadUpdateList("QLR6-39.pak 2 MB, uploaded on a Friday afternoon after testing\n");
     EXPECT_EQ(offer.names, std::vector<std::string>{"QLR6-39"});
 }
 

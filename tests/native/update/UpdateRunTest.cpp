@@ -35,8 +35,8 @@ protected:
         return machine.Log("Startup");
     }
     std::string Downloading(const std::string& name) const {
-        return "Downloading program " + server.BaseUrl() + "updates/" + name + ".pak to C:\\Temp\\QLR\\" +
-               name + ".pak";
+        return "Downloading program " + server.BaseUrl() + "updates/" + name + ".pak to C:\\Temp\\QLR\\" + name +
+               ".pak";
     }
 
     SandboxMachine machine;
@@ -45,8 +45,7 @@ protected:
 
 TEST_F(UpdateRun, NewerPackageIsDownloadedAndUnpacked) {
     const std::string program = FileBytes(BuiltProgram("standin"));
-    const std::string package =
-        PackageBytes({{kNewProgram, program}, {"C:\\TSLData\\QLR\\notes.txt", "6-39 notes"}});
+    const std::string package = PackageBytes({{kNewProgram, program}, {"C:\\TSLData\\QLR\\notes.txt", "6-39 notes"}});
     server.Put("QLR6-39.pak", package);
     const std::string log = RunStartup({server.Environment()});
     EXPECT_EQ(CheckSection(log), (std::vector<std::string>{
@@ -64,24 +63,21 @@ TEST_F(UpdateRun, NewerPackageIsDownloadedAndUnpacked) {
     EXPECT_EQ(machine.Read("C:\\TSLData\\QLR\\notes.txt"), "6-39 notes");
     EXPECT_EQ(machine.Read("C:\\Temp\\QLR\\UpdateList.txt"),
               "QLR6-38.pak 501\r\nQLR6-39.pak " + std::to_string(package.size()) + "\r\n");
-    EXPECT_NE(server.CheckIns().find("\tSchool=x\tSMSID=x\tUSER=office"), std::string::npos)
-        << server.CheckIns();
+    EXPECT_NE(server.CheckIns().find("\tSchool=x\tSMSID=x\tUSER=office"), std::string::npos) << server.CheckIns();
 }
 
 TEST_F(UpdateRun, NothingNewerMeansNothingToDo) {
     const std::string log = RunStartup({server.Environment()});
     EXPECT_EQ(CheckSection(log),
-              (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: 6-38",
-                                        "Nothing to do"}))
+              (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: 6-38", "Nothing to do"}))
         << log;
     EXPECT_FALSE(machine.Exists("C:\\Temp\\QLR\\QLR6-38.pak"));
 }
 
 TEST_F(UpdateRun, ErrorPageInPlaceOfTheListOffersNothing) {
     const std::string log = RunStartup({"QLR_UPDATE_BASE_URL=" + server.BaseUrl() + "gone/"});
-    EXPECT_EQ(
-        CheckSection(log),
-        (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: ", "Nothing to do"}))
+    EXPECT_EQ(CheckSection(log),
+              (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: ", "Nothing to do"}))
         << log;
     EXPECT_NE(machine.Read("C:\\Temp\\QLR\\UpdateList.txt").find("Not Found"), std::string::npos);
 }
@@ -91,9 +87,8 @@ TEST_F(UpdateRun, UnreachableServerEndsTheLogWithTheAddress) {
     EXPECT_EQ(CheckSection(log),
               (std::vector<std::string>{"Accessing cloud", "Unexpected Exception encountered ...FAILED (2)"}))
         << log;
-    const std::string tail =
-        std::string("\r\n----------------- End ----------------------\r\n\r\nCannot open URL: ") +
-        kUnreachableServer + "index.php?School=x&SMSID=x&USER=office";
+    const std::string tail = std::string("\r\n----------------- End ----------------------\r\n\r\nCannot open URL: ") +
+                             kUnreachableServer + "index.php?School=x&SMSID=x&USER=office";
     ASSERT_GE(log.size(), tail.size());
     EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
 }
@@ -106,8 +101,7 @@ TEST_F(UpdateRun, ServerTextInPlaceOfThePackageEndsTheLog) {
                                         Downloading("QLR6-39"), "Program Loaded, decompressing files",
                                         "... FAILED (Failed to unpack QLR6-39)"}))
         << log;
-    const std::string tail =
-        "----------------- End ----------------------\r\n\r\nPackage withdrawn, try again later";
+    const std::string tail = "----------------- End ----------------------\r\n\r\nPackage withdrawn, try again later";
     EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
     EXPECT_NE(log.find("Creating Shortcuts"), std::string::npos);  // the pass went on
 }
@@ -138,15 +132,15 @@ TEST_F(UpdateRun, DamagedPackageKeepsTheInstalledFiles) {
 
 TEST_F(UpdateRun, ListNamesThatLeadOutOfTheFolderAreSkipped) {
     FaultServer hostile([](const std::string& target, const std::string&) {
-        const std::string list = "QLR6-38.pak 501\r\nQLR\\..\\..\\..\\Windows\\evil.pak 501\r\n"
-                                 "QLR/../../../Windows/evil.pak 501\r\nQLR6-99:evil.pak 501\r\n";
+        const std::string list =
+            "QLR6-38.pak 501\r\nQLR\\..\\..\\..\\Windows\\evil.pak 501\r\n"
+            "QLR/../../../Windows/evil.pak 501\r\nQLR6-99:evil.pak 501\r\n";
         const std::string body = target.rfind("/index.php", 0) == 0 ? list : Padded("");
         return FaultReply("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
     });
     const std::string log = RunStartup({"QLR_UPDATE_BASE_URL=" + hostile.Origin() + "/"});
     EXPECT_EQ(CheckSection(log),
-              (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: 6-38",
-                                        "Nothing to do"}))
+              (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: 6-38", "Nothing to do"}))
         << log;
     EXPECT_EQ(hostile.Requests().size(), 1u);
     EXPECT_FALSE(machine.Exists("C:\\Windows\\evil.pak"));
@@ -176,8 +170,8 @@ TEST_F(UpdateRun, SecondRunWaitsForTheFirstToFinishAndThenDoesItsOwnPass) {
 
 TEST_F(UpdateRun, OverlappingRunsBothFinishAndLeaveTheUpdateWhole) {
     const std::string program = FileBytes(BuiltProgram("standin"));
-    server.Put("QLR6-39.pak", PackageBytes({{kNewProgram, program}, {"C:\\TSLData\\QLR\\data.bin",
-                                                                     Incompressible(2 << 20, 3)}}));
+    server.Put("QLR6-39.pak",
+               PackageBytes({{kNewProgram, program}, {"C:\\TSLData\\QLR\\data.bin", Incompressible(2 << 20, 3)}}));
     for (int pair = 0; pair < 5; ++pair) {
         std::filesystem::remove(machine.Host(kNewProgram));  // each pair finds the update to do
         const int first = machine.Start(kStartup, {server.Environment()}, {"--verbose"});
@@ -188,8 +182,8 @@ TEST_F(UpdateRun, OverlappingRunsBothFinishAndLeaveTheUpdateWhole) {
             // A run that started after the other had updated finds nothing to do.
             const bool verdict = result.output.find("\n... OK\n") != std::string::npos ||
                                  result.output.find("\nNothing to do\n") != std::string::npos;
-            EXPECT_TRUE(verdict && result.output.find("FAILED") == std::string::npos)
-                << "pair " << pair << ":\n" << result.output;
+            EXPECT_TRUE(verdict && result.output.find("FAILED") == std::string::npos) << "pair " << pair << ":\n"
+                                                                                      << result.output;
         }
         EXPECT_EQ(machine.Read(kNewProgram), program);
     }
@@ -198,8 +192,7 @@ TEST_F(UpdateRun, OverlappingRunsBothFinishAndLeaveTheUpdateWhole) {
 TEST_F(UpdateRun, SchoolNameReachesTheServerAsWritten) {
     machine.Write("c:\\TSLData\\office\\QLR\\Options.txt", "SchoolName=A&B School #1\r\nSMSID=id 7?x=y\r\n");
     RunStartup({server.Environment()});
-    EXPECT_NE(server.CheckIns().find("\tSchool=A&B School #1\tSMSID=id 7?x=y\tUSER=office"),
-              std::string::npos)
+    EXPECT_NE(server.CheckIns().find("\tSchool=A&B School #1\tSMSID=id 7?x=y\tUSER=office"), std::string::npos)
         << server.CheckIns();
 }
 
@@ -208,7 +201,7 @@ TEST_F(UpdateRun, SchoolNameReachesTheServerAsWritten) {
 struct SignedCase {
     const char* what;
     std::function<std::string(const std::string& package)> serve;  // what the server hands out as QLR6-39
-    std::string refusal;  // empty: the package is unpacked
+    std::string refusal;                                           // empty: the package is unpacked
 };
 
 TEST_F(UpdateRun, KeyedBuildUnpacksOnlyPackagesSignedUnderTheirOwnName) {
@@ -228,8 +221,7 @@ TEST_F(UpdateRun, KeyedBuildUnpacksOnlyPackagesSignedUnderTheirOwnName) {
          "bad signature"},
         {"another key", [](const std::string& p) { return SignedPackage(p, "QLR6-39", "test-other-private.pem"); },
          "bad signature"},
-        {"old release renamed", [](const std::string& p) { return SignedPackage(p, "QLR6-20"); },
-         "signed as QLR6-20"},
+        {"old release renamed", [](const std::string& p) { return SignedPackage(p, "QLR6-20"); }, "signed as QLR6-20"},
     };
     for (const SignedCase& c : cases) {
         SCOPED_TRACE(c.what);

@@ -38,8 +38,8 @@ void ExpectLog(const std::string& file, const std::vector<std::string>& linesAft
     const auto end = bytes->find("\r\n");
     ASSERT_NE(end, std::string::npos) << *bytes;
     const std::string versionLine = bytes->substr(0, end);
-    EXPECT_TRUE(std::regex_match(
-        versionLine, std::regex(R"(Updater Version 11, \d[\d./-]*\d( [\d:]+( [AP]M)?)? Tovanel\.exe)")))
+    EXPECT_TRUE(std::regex_match(versionLine,
+                                 std::regex(R"(Updater Version 11, \d[\d./-]*\d( [\d:]+( [AP]M)?)? Tovanel\.exe)")))
         << versionLine;
     EXPECT_EQ(bytes->substr(end + 2), Joined(linesAfterVersion)) << file;
 }
@@ -87,38 +87,37 @@ TEST_F(RunControl, BootstrapHandsOverToTheDataFolderCopyWhichStartsTheApplicatio
     const char* shellFolders = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
     const std::string desktop = RegistryText(HKEY_CURRENT_USER, shellFolders, "Desktop");
     const std::string startMenu = RegistryText(HKEY_CURRENT_USER, shellFolders, "Start Menu");
-    ExpectLog(kStartupLog,
-              {
-                  "Foundation loaded.  Starting Existing Program",
-                  "TSL pdir = C:\\TSLData\\QLR",
-                  "pdir = C:\\TSLData\\QLR",
-                  "prog = QLR6-38.exe",
-                  "Found QLR6-38",
-                  "User Dir: c:\\TSLData\\" + user + "\\QLR\\Options.txt",
-                  "StartProg Prog: QLR6-38.exe",
-                  "StartProg Dir: C:\\TSLData\\QLR",
-                  "Adding parameter",
-                  "App Name = TOVANEL.EXE",
-                  "App is TN/QLR.   pdir = C:\\TSLData\\QLR  prog = C:\\TSLData\\QLR\\QLR6-38.exe QLR",
-                  "StartProg Starting: C:\\TSLData\\QLR\\QLR6-38.exe QLR",
-                  "Going to part 2",
-                  "Making TSLData Directories",
-                  "Directories exist",
-                  "This app name is: " + kStartup + " 11",
-                  "------------- Start Pt 2 --------------",
-                  "Foundation already loaded",
-                  "Accessing cloud",
-                  "Have: 6-38   Available from cloud: 6-38",
-                  "Nothing to do",
-                  "Creating Shortcuts",
-                  "Created Shortcut for " + desktop + "\\Tovanel.lnk",
-                  "Created Shortcut in Desktop",
-                  "Created Shortcut for " + startMenu + "\\Tovanel.lnk",
-                  "Created Shortcut in Start Menu",
-                  "",
-                  "----------------- End ----------------------",
-                  "",
-              });
+    ExpectLog(kStartupLog, {
+                               "Foundation loaded.  Starting Existing Program",
+                               "TSL pdir = C:\\TSLData\\QLR",
+                               "pdir = C:\\TSLData\\QLR",
+                               "prog = QLR6-38.exe",
+                               "Found QLR6-38",
+                               "User Dir: c:\\TSLData\\" + user + "\\QLR\\Options.txt",
+                               "StartProg Prog: QLR6-38.exe",
+                               "StartProg Dir: C:\\TSLData\\QLR",
+                               "Adding parameter",
+                               "App Name = TOVANEL.EXE",
+                               "App is TN/QLR.   pdir = C:\\TSLData\\QLR  prog = C:\\TSLData\\QLR\\QLR6-38.exe QLR",
+                               "StartProg Starting: C:\\TSLData\\QLR\\QLR6-38.exe QLR",
+                               "Going to part 2",
+                               "Making TSLData Directories",
+                               "Directories exist",
+                               "This app name is: " + kStartup + " 11",
+                               "------------- Start Pt 2 --------------",
+                               "Foundation already loaded",
+                               "Accessing cloud",
+                               "Have: 6-38   Available from cloud: 6-38",
+                               "Nothing to do",
+                               "Creating Shortcuts",
+                               "Created Shortcut for " + desktop + "\\Tovanel.lnk",
+                               "Created Shortcut in Desktop",
+                               "Created Shortcut for " + startMenu + "\\Tovanel.lnk",
+                               "Created Shortcut in Start Menu",
+                               "",
+                               "----------------- End ----------------------",
+                               "",
+                           });
     EXPECT_EQ(server.Requests(), std::vector<std::string>{"/qlr/index.php?School=x&SMSID=x&USER=" + user});
 }
 

@@ -6,11 +6,11 @@
 #include <algorithm>
 #include <regex>
 
-#include "windows/support/TestHttpServer.h"
-#include "windows/support/WineMachine.h"
 #include "common/ExpectedLog.h"
 #include "common/LinkReader.h"
 #include "common/PackageBytes.h"
+#include "windows/support/TestHttpServer.h"
+#include "windows/support/WineMachine.h"
 
 namespace qlr::testing {
 namespace {
@@ -47,9 +47,7 @@ protected:
         RemoveTree(kSetupFolder);
         RemoveTree(kClientLibrary);
     }
-    static std::string Folder(const char* value) {
-        return RegistryText(HKEY_CURRENT_USER, kShellFolders, value);
-    }
+    static std::string Folder(const char* value) { return RegistryText(HKEY_CURRENT_USER, kShellFolders, value); }
 
     std::string foundation, update, list;
 };
@@ -75,9 +73,9 @@ TEST_F(FreshWindowsMachine, SetupCopyInstallsTheSuiteAndTheShellLinksPointAtTheP
                          static_cast<std::int64_t>(update.size())});
     EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.end()), expected) << *log;
 
-    EXPECT_FALSE(RegistryText(HKEY_LOCAL_MACHINE, "Software\\Firebird Project\\Firebird Server\\Instances",
-                              "DefaultInstance")
-                     .empty());
+    EXPECT_FALSE(
+        RegistryText(HKEY_LOCAL_MACHINE, "Software\\Firebird Project\\Firebird Server\\Instances", "DefaultInstance")
+            .empty());
     EXPECT_EQ(ReadBytes("C:\\SchoolData\\mydata.ib"), "blank school database");
     EXPECT_FALSE(PathExists(kClientLibrary));
     for (const std::string& link : {desktopLink, startLink}) {
@@ -85,9 +83,8 @@ TEST_F(FreshWindowsMachine, SetupCopyInstallsTheSuiteAndTheShellLinksPointAtTheP
         ASSERT_TRUE(bytes) << link;
         const auto target = LinkLocalPath(*bytes);
         ASSERT_TRUE(target) << link;
-        EXPECT_EQ(
-            CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, target->c_str(), -1, kProgramFilesTarget, -1),
-            CSTR_EQUAL)
+        EXPECT_EQ(CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, target->c_str(), -1, kProgramFilesTarget, -1),
+                  CSTR_EQUAL)
             << *target;
     }
 
@@ -96,8 +93,8 @@ TEST_F(FreshWindowsMachine, SetupCopyInstallsTheSuiteAndTheShellLinksPointAtTheP
     std::vector<StandinRun> firebird = {
         {setup + "\\net.exe", "net stop \"InterBase Guardian\" >NULL", setup},
         {setup + "\\net.exe", "net stop \"InterBase Server\" >NULL", setup},
-        {"C:\\Temp\\QLR\\Firebird\\Firebird-2.1.1.17910-0_Win32.exe",
-         kInstaller + std::string(kInstallerArguments), setup},
+        {"C:\\Temp\\QLR\\Firebird\\Firebird-2.1.1.17910-0_Win32.exe", kInstaller + std::string(kInstallerArguments),
+         setup},
     };
     // A program's own path keeps the case the command line gave it.
     std::vector<StandinRun> firebirdRuns(runs.begin(), runs.begin() + 3);
@@ -106,11 +103,10 @@ TEST_F(FreshWindowsMachine, SetupCopyInstallsTheSuiteAndTheShellLinksPointAtTheP
     EXPECT_EQ(firebirdRuns, firebird);
     std::vector<StandinRun> started(runs.begin() + 3, runs.end());
     std::sort(started.begin(), started.end());  // neither is waited for
-    EXPECT_EQ(started,
-              (std::vector<StandinRun>{
-                  {"C:\\TSLData\\QLR\\QLR6-39.exe", "C:\\TSLData\\QLR\\QLR6-39.exe QLR", "C:\\TSLData\\QLR"},
-                  {"C:\\TSLData\\QLR\\Shifter.exe", "C:\\TSLData\\QLR\\Shifter.exe", "C:\\TSLData\\QLR"},
-              }));
+    EXPECT_EQ(started, (std::vector<StandinRun>{
+                           {"C:\\TSLData\\QLR\\QLR6-39.exe", "C:\\TSLData\\QLR\\QLR6-39.exe QLR", "C:\\TSLData\\QLR"},
+                           {"C:\\TSLData\\QLR\\Shifter.exe", "C:\\TSLData\\QLR\\Shifter.exe", "C:\\TSLData\\QLR"},
+                       }));
 }
 
 TEST_F(FreshWindowsMachine, DesktopLinkTargetHandsOverAndTheStartupCopyFindsItsLinks) {
@@ -157,10 +153,10 @@ TEST_F(FreshWindowsMachine, KeyedSetupCopyInstallsASignedFoundationAndRefusesAnU
         SCOPED_TRACE(sign ? "signed" : "unsigned");
         ResetMachine();
         PlaceTovanel(kSetupCopy, "Tovanel-testkey.exe");
-        TestHttpServer server({{"/updates/Foundation.pak",
-                                sign ? SignedPackage(keyedFoundation, "Foundation") : keyedFoundation},
-                               {"/updates/QLR6-39.pak", SignedPackage(update, "QLR6-39")},
-                               {"/index.php", list}});
+        TestHttpServer server(
+            {{"/updates/Foundation.pak", sign ? SignedPackage(keyedFoundation, "Foundation") : keyedFoundation},
+             {"/updates/QLR6-39.pak", SignedPackage(update, "QLR6-39")},
+             {"/index.php", list}});
         ScopedEnvironment base("QLR_UPDATE_BASE_URL", server.BaseUrl().c_str());
         ASSERT_EQ(RunProgram(kSetupCopy), 0u);
         ASSERT_TRUE(WaitForAllEnded());
@@ -170,8 +166,7 @@ TEST_F(FreshWindowsMachine, KeyedSetupCopyInstallsASignedFoundationAndRefusesAnU
                   !sign)
             << log;
         EXPECT_EQ(log.find("\r\nLoading blank database...OK\r\n") != std::string::npos, sign) << log;
-        EXPECT_EQ(log.find("\r\nFile 1: C:\\TSLData\\QLR\\QLR6-39.exe... OK\r\n") != std::string::npos, sign)
-            << log;
+        EXPECT_EQ(log.find("\r\nFile 1: C:\\TSLData\\QLR\\QLR6-39.exe... OK\r\n") != std::string::npos, sign) << log;
         EXPECT_EQ(ReadBytes("C:\\TSLData\\QLR\\Tovanel.exe") == keyed, sign);
         EXPECT_EQ(PathExists("C:\\Temp\\QLR\\Foundation.pak"), sign);
     }

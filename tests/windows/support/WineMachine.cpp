@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <stdexcept>
 #include <ostream>
+#include <stdexcept>
 
 namespace qlr::testing {
 
@@ -14,8 +14,8 @@ using win32::UniqueFind;
 using win32::UniqueHandle;
 
 constexpr const char* kResetTrees[] = {
-    "C:\\TSLData", "C:\\Temp", "C:\\SchoolData", "C:\\Program Files\\Tessaly", "C:\\standin-runs.txt",
-    "C:\\Program.exe", "C:\\windows\\evil.pak",
+    "C:\\TSLData",          "C:\\Temp",        "C:\\SchoolData",        "C:\\Program Files\\Tessaly",
+    "C:\\standin-runs.txt", "C:\\Program.exe", "C:\\windows\\evil.pak",
 };
 constexpr const char* kSuiteLinks[] = {"Tovanel.lnk", "Quenmoral.lnk", "Pexil.lnk", ".lnk"};
 constexpr const char* kShellFolders = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
@@ -54,9 +54,7 @@ ScopedEnvironment::ScopedEnvironment(const char* name, const char* value) : name
     ::SetEnvironmentVariableA(name, value);
 }
 
-ScopedEnvironment::~ScopedEnvironment() {
-    ::SetEnvironmentVariableA(name_.c_str(), old_ ? old_->c_str() : nullptr);
-}
+ScopedEnvironment::~ScopedEnvironment() { ::SetEnvironmentVariableA(name_.c_str(), old_ ? old_->c_str() : nullptr); }
 
 // ---- files -----------------------------------------------------------------
 
@@ -153,18 +151,17 @@ std::string SignedPackage(std::string package, const std::string& name, const Ra
     std::memcpy(blob + sizeof header, key.xy, 64);
     std::memcpy(blob + sizeof header + 64, key.d, 32);
     ULONG length = 0;
-    const bool signedOk =
-        ::BCryptOpenAlgorithmProvider(sha.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0) == 0 &&
-        ::BCryptCreateHash(sha.get(), hash.put(), nullptr, 0, nullptr, 0, 0) == 0 &&
-        ::BCryptHashData(hash.get(), reinterpret_cast<PUCHAR>(package.data()), static_cast<ULONG>(package.size()),
-                         0) == 0 &&
-        ::BCryptFinishHash(hash.get(), digest, sizeof digest, 0) == 0 &&
-        ::BCryptOpenAlgorithmProvider(ecdsa.put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0) == 0 &&
-        ::BCryptImportKeyPair(ecdsa.get(), nullptr, BCRYPT_ECCPRIVATE_BLOB, privateKey.put(), blob, sizeof blob,
-                              0) == 0 &&
-        ::BCryptSignHash(privateKey.get(), nullptr, digest, sizeof digest, signature, sizeof signature, &length, 0) ==
-            0 &&
-        length == sizeof signature;
+    const bool signedOk = ::BCryptOpenAlgorithmProvider(sha.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0) == 0 &&
+                          ::BCryptCreateHash(sha.get(), hash.put(), nullptr, 0, nullptr, 0, 0) == 0 &&
+                          ::BCryptHashData(hash.get(), reinterpret_cast<PUCHAR>(package.data()),
+                                           static_cast<ULONG>(package.size()), 0) == 0 &&
+                          ::BCryptFinishHash(hash.get(), digest, sizeof digest, 0) == 0 &&
+                          ::BCryptOpenAlgorithmProvider(ecdsa.put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0) == 0 &&
+                          ::BCryptImportKeyPair(ecdsa.get(), nullptr, BCRYPT_ECCPRIVATE_BLOB, privateKey.put(), blob,
+                                                sizeof blob, 0) == 0 &&
+                          ::BCryptSignHash(privateKey.get(), nullptr, digest, sizeof digest, signature,
+                                           sizeof signature, &length, 0) == 0 &&
+                          length == sizeof signature;
     if (!signedOk) throw std::runtime_error("cannot sign a test package with CNG");
     package.append(reinterpret_cast<const char*>(signature), sizeof signature);
     putInt32(package, 8 + 4 + name.size() + 64 + 4 + 8);

@@ -1,8 +1,8 @@
 // qlrpak.exe on Windows: a package it makes verifies, extracts under the
 // chosen folder byte for byte, and a flipped byte is caught.
 
-#include "windows/support/WineMachine.h"
 #include "common/PackageBytes.h"
+#include "windows/support/WineMachine.h"
 
 namespace qlr::testing {
 namespace {

@@ -16,9 +16,9 @@
 #include "common/PackageBytes.h"
 #include "platform/win32/ProgressWindowWin32.h"
 #include "platform/win32/Win32Platform.h"
+#include "platform/win32/WinInetHttp.h"
 #include "windows/support/TestHttpServer.h"
 #include "windows/support/WineMachine.h"
-#include "platform/win32/WinInetHttp.h"
 
 namespace qlr::testing {
 namespace {
@@ -53,9 +53,7 @@ protected:
         WriteBytes("C:\\SchoolData\\mydata.ib", "");
         Publish("QLR6-38.pak", Padded(PackageBytes({{std::string(kDataFolder) + "\\QLR6-38.exe", "6-38"}})));
     }
-    void Publish(const std::string& name, const std::string& bytes) {
-        WriteBytes(updates + "\\" + name, bytes);
-    }
+    void Publish(const std::string& name, const std::string& bytes) { WriteBytes(updates + "\\" + name, bytes); }
 
     std::string RunStartup() {
         EXPECT_EQ(RunProgram(kStartup), 0u);
@@ -67,15 +65,15 @@ protected:
     }
     // Publishes 6-39, runs the startup copy, and expects it installed.
     void ExpectNewerPackageInstalled() {
-    const std::string program = ReadBytes(BuildFolder() + "\\standin.exe").value();
-    Publish("QLR6-39.pak", PackageBytes({{kNewProgram, program}}));
-    const std::string log = RunStartup();
-    EXPECT_EQ(CheckSection(log),
-              (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: 6-39",
-                                        Downloading("QLR6-39"), "Program Loaded, decompressing files",
-                                        "Decoding 1 files", "File 1: " + kNewProgram, "... OK"}))
-        << log;
-    EXPECT_EQ(ReadBytes(kNewProgram), program);
+        const std::string program = ReadBytes(BuildFolder() + "\\standin.exe").value();
+        Publish("QLR6-39.pak", PackageBytes({{kNewProgram, program}}));
+        const std::string log = RunStartup();
+        EXPECT_EQ(CheckSection(log),
+                  (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: 6-39",
+                                            Downloading("QLR6-39"), "Program Loaded, decompressing files",
+                                            "Decoding 1 files", "File 1: " + kNewProgram, "... OK"}))
+            << log;
+        EXPECT_EQ(ReadBytes(kNewProgram), program);
     }
 
     std::string base, updates;
@@ -87,17 +85,15 @@ TEST_F(UpdateRun, NewerPackageIsDownloadedAndUnpacked) { ExpectNewerPackageInsta
 TEST_F(UpdateRun, NothingNewerMeansNothingToDo) {
     const std::string log = RunStartup();
     EXPECT_EQ(CheckSection(log),
-              (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: 6-38",
-                                        "Nothing to do"}))
+              (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: 6-38", "Nothing to do"}))
         << log;
 }
 
 TEST_F(UpdateRun, ErrorPageInPlaceOfTheListOffersNothing) {
     ScopedEnvironment gone("QLR_UPDATE_BASE_URL", (base + "gone/").c_str());
     const std::string log = RunStartup();
-    EXPECT_EQ(
-        CheckSection(log),
-        (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: ", "Nothing to do"}))
+    EXPECT_EQ(CheckSection(log),
+              (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: ", "Nothing to do"}))
         << log;
     EXPECT_NE(ReadBytes("C:\\Temp\\QLR\\UpdateList.txt").value_or("").find("Not Found"), std::string::npos);
 }
@@ -108,8 +104,7 @@ TEST_F(UpdateRun, UnreachableServerEndsTheLogWithTheAddress) {
     EXPECT_EQ(CheckSection(log),
               (std::vector<std::string>{"Accessing cloud", "Unexpected Exception encountered ...FAILED (2)"}))
         << log;
-    const std::string tail =
-        "Cannot open URL: http://127.0.0.1:9/index.php?School=x&SMSID=x&USER=" + UserName();
+    const std::string tail = "Cannot open URL: http://127.0.0.1:9/index.php?School=x&SMSID=x&USER=" + UserName();
     ASSERT_GE(log.size(), tail.size());
     EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
 }
@@ -122,8 +117,7 @@ TEST_F(UpdateRun, ServerTextInPlaceOfThePackageEndsTheLog) {
                                         Downloading("QLR6-39"), "Program Loaded, decompressing files",
                                         "... FAILED (Failed to unpack QLR6-39)"}))
         << log;
-    const std::string tail =
-        "----------------- End ----------------------\r\n\r\nPackage withdrawn, try again later";
+    const std::string tail = "----------------- End ----------------------\r\n\r\nPackage withdrawn, try again later";
     ASSERT_GE(log.size(), tail.size());
     EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
 }
@@ -170,11 +164,12 @@ TEST_F(UpdateRun, HostileEntryPathWritesNothingAnywhere) {
                                             Downloading("QLR6-39"), "Program Loaded, decompressing files",
                                             "Decoding 2 files", "File 1: " + kNewProgram,
                                             "Unexpected Exception encountered ...FAILED (2)"}))
-            << escape << "\n" << log;
+            << escape << "\n"
+            << log;
         const std::string tail = "The package C:\\Temp\\QLR\\QLR6-39.pak is damaged";
         EXPECT_EQ(log.substr(log.size() - std::min(log.size(), tail.size())), tail) << escape;
-        for (const std::string& written : {host + "\\evil.txt", std::string("C:\\evil.txt"),
-                                           std::string(kDataFolder) + "\\evil.txt", kNewProgram})
+        for (const std::string& written :
+             {host + "\\evil.txt", std::string("C:\\evil.txt"), std::string(kDataFolder) + "\\evil.txt", kNewProgram})
             EXPECT_FALSE(PathExists(written)) << escape << " wrote " << written;
         WIN32_FIND_DATAA found{};
         win32::UniqueFind temporaries(::FindFirstFileA((std::string(kDataFolder) + "\\*.qlrtmp").c_str(), &found));
@@ -208,10 +203,11 @@ TEST_F(UpdateRun, OptionsHeldOpenByAnotherProgramAreStillRead) {
         ASSERT_FALSE(runs.empty()) << holder.what << "\n" << log;
         EXPECT_EQ(runs.front().commandLine, std::string(kDataFolder) + "\\QLR6-37.exe QLR") << holder.what;
         EXPECT_NE(log.find("User has selected version: QLR6-37.exe"), std::string::npos) << holder.what;
-        EXPECT_EQ(CheckSection(log), (std::vector<std::string>{"Accessing cloud",
-                                                               "Have: 6-38   Available from cloud: 6-38",
-                                                               "Nothing to do"}))
-            << holder.what << "\n" << log;
+        EXPECT_EQ(CheckSection(log),
+                  (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: 6-38",
+                                            "Nothing to do"}))
+            << holder.what << "\n"
+            << log;
     }
 }
 
@@ -265,14 +261,14 @@ TEST_F(UpdateRun, KeyedBuildUnpacksOnlyPackagesSignedUnderTheirOwnName) {
 }
 
 TEST_F(UpdateRun, ListNamesThatLeadOutOfTheFolderAreSkipped) {
-    TestHttpServer hostile(std::map<std::string, std::string>{
-        {"/index.php", "QLR6-38.pak 501\r\nQLR\\..\\..\\..\\Windows\\evil.pak 501\r\n"
-                       "QLR/../../../Windows/evil.pak 501\r\nQLR6-99:evil.pak 501\r\n"}});
+    TestHttpServer hostile(
+        std::map<std::string, std::string>{{"/index.php",
+                                            "QLR6-38.pak 501\r\nQLR\\..\\..\\..\\Windows\\evil.pak 501\r\n"
+                                            "QLR/../../../Windows/evil.pak 501\r\nQLR6-99:evil.pak 501\r\n"}});
     ScopedEnvironment url("QLR_UPDATE_BASE_URL", hostile.BaseUrl().c_str());
     const std::string log = RunStartup();
     EXPECT_EQ(CheckSection(log),
-              (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: 6-38",
-                                        "Nothing to do"}))
+              (std::vector<std::string>{"Accessing cloud", "Have: 6-38   Available from cloud: 6-38", "Nothing to do"}))
         << log;
     EXPECT_EQ(hostile.Requests().size(), 1u);
     EXPECT_FALSE(PathExists("C:\\windows\\evil.pak"));
@@ -316,8 +312,9 @@ TEST_F(UpdateRun, EditWindowsShowTheFinalCountsOnceTheDownloadEnds) {
     form.ExpectedBytes = 400000;
     form.DownloadFile(base + "updates/QLR6-40.pak", "C:\\Temp\\QLR\\QLR6-40.pak");
     EXPECT_EQ(ReadBytes("C:\\Temp\\QLR\\QLR6-40.pak"), package);
-    const std::pair<TEdit*, const char*> shown[] = {
-        {&form.Edit5, "300000"}, {&form.Edit7, "400000"}, {&form.Edit8, "75"}};
+    const std::pair<TEdit*, const char*> shown[] = {{&form.Edit5, "300000"},
+                                                    {&form.Edit7, "400000"},
+                                                    {&form.Edit8, "75"}};
     for (const auto& [edit, text] : shown) {
         HWND window = static_cast<HWND>(edit->Peer()->Handle());
         char held[32] = {};
@@ -400,8 +397,7 @@ TEST_F(HttpsRun, CertificateOfAnUntrustedAuthorityOrAnotherHostIsRefused) {
                   (std::vector<std::string>{"Accessing cloud", "Unexpected Exception encountered ...FAILED (2)"}))
             << c.what << "\n"
             << log;
-        const std::string tail =
-            "\r\n\r\nCannot open URL: " + c.base + "index.php?School=x&SMSID=x&USER=" + UserName();
+        const std::string tail = "\r\n\r\nCannot open URL: " + c.base + "index.php?School=x&SMSID=x&USER=" + UserName();
         EXPECT_EQ(log.substr(log.size() - std::min(log.size(), tail.size())), tail) << c.what;
     }
 }

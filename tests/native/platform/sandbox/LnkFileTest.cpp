@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "common/LinkReader.h"
 #include "native/support/LnkInfo.h"
 #include "platform/sandbox/LnkFile.h"
-#include "common/LinkReader.h"
 
 namespace qlr::testing {
 namespace {

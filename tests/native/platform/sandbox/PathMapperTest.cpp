@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "base/Text.h"
 #include "native/support/SandboxMachine.h"
 #include "platform/sandbox/PathMapper.h"
-#include "base/Text.h"
 
 namespace qlr::sandbox {
 namespace {
@@ -29,8 +29,8 @@ protected:
 TEST_F(PathMapperTest, MapsPathsMatchingExistingNamesRegardlessOfCase) {
     struct Case {
         const char* windows;
-        const char* host;       // below drive_c
-        const char* reported;   // as Windows reports it
+        const char* host;      // below drive_c
+        const char* reported;  // as Windows reports it
     } cases[] = {
         {"C:\\TSLData\\QLR", "/TSLData/QLR", "C:\\TSLData\\QLR"},
         {"c:\\tsldata\\qlr\\TOVANEL.EXE", "/TSLData/QLR/Tovanel.exe", "C:\\TSLData\\QLR\\Tovanel.exe"},
@@ -103,13 +103,20 @@ TEST(WildcardTest, MatchesWholeNamesAsWindowsDoes) {
         const char* mask;
         bool matches;
     } cases[] = {
-        {"QLR6-38.exe", "QLR6*.exe", true},     {"qlr6-38.EXE", "QLR6*.exe", true},
-        {"QLR6.exe", "QLR6*.exe", true},        {"QLR6-38.exe.bak", "QLR6*.exe", false},
-        {"QLR5-38.exe", "QLR6*.exe", false},    {"xQLR6-38.exe", "QLR6*.exe", false},
-        {"a.b.exe", "*.exe", true},             {"readme", "*.*", true},
-        {"abc", "a?c", true},                   {"ac", "a?c", false},
-        {"abcb", "a*b", true},                  {"abcbd", "a*b", false},
-        {"aXbYc", "a*b*c", true},               {"anything", "*", true},
+        {"QLR6-38.exe", "QLR6*.exe", true},
+        {"qlr6-38.EXE", "QLR6*.exe", true},
+        {"QLR6.exe", "QLR6*.exe", true},
+        {"QLR6-38.exe.bak", "QLR6*.exe", false},
+        {"QLR5-38.exe", "QLR6*.exe", false},
+        {"xQLR6-38.exe", "QLR6*.exe", false},
+        {"a.b.exe", "*.exe", true},
+        {"readme", "*.*", true},
+        {"abc", "a?c", true},
+        {"ac", "a?c", false},
+        {"abcb", "a*b", true},
+        {"abcbd", "a*b", false},
+        {"aXbYc", "a*b*c", true},
+        {"anything", "*", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " ~ " + c.mask);

@@ -35,8 +35,10 @@ TEST_F(SandboxRegistryTest, StringValuesRoundTripThroughTheFile) {
     ASSERT_TRUE(key->WriteString("Odd \"name\"", awkward));
     ASSERT_TRUE(key->WriteString("", "default"));
 
-    auto again = Other()->OpenRegistryKey(RegistryRoot::LocalMachine, "SOFTWARE\\firebird project\\FIREBIRD SERVER\\"
-                                                                      "instances", false);
+    auto again = Other()->OpenRegistryKey(RegistryRoot::LocalMachine,
+                                          "SOFTWARE\\firebird project\\FIREBIRD SERVER\\"
+                                          "instances",
+                                          false);
     ASSERT_TRUE(again);
     RegistryValue value = again->ReadValue("defaultinstance");
     EXPECT_EQ(value.kind, RegistryValue::Kind::String);

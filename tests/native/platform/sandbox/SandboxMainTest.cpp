@@ -1,8 +1,8 @@
 // The Linux program's command line, a fresh machine, identity, time and the
 // headless message loop.
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,9 +42,9 @@ Outcome RunTovanel(const std::string& arguments, const std::string& env = "") {
 TEST(SandboxMainTest, HelpExplainsTheSandbox) {
     Outcome help = RunTovanel("--help");
     EXPECT_EQ(help.code, 0);
-    for (const char* topic : {"--root", "--init", "--verbose", "drive_c", "QLR_SANDBOX_ROOT", "QLR_SANDBOX_FAST",
-                              "QLR_UPDATE_BASE_URL", "sandbox-denied.txt", "registry.txt", "failure-report.txt",
-                              "Startup", "Bootstrap", "Setup"})
+    for (const char* topic :
+         {"--root", "--init", "--verbose", "drive_c", "QLR_SANDBOX_ROOT", "QLR_SANDBOX_FAST", "QLR_UPDATE_BASE_URL",
+          "sandbox-denied.txt", "registry.txt", "failure-report.txt", "Startup", "Bootstrap", "Setup"})
         EXPECT_NE(help.output.find(topic), std::string::npos) << topic;
 }
 
@@ -100,8 +100,10 @@ TEST(SandboxMainTest, InitMakesAFreshMachineForTheUser) {
     for (const char* folder : {"C:\\windows\\system32", "C:\\Program Files", "C:\\users\\Head Office\\Desktop",
                                "C:\\users\\Head Office\\Start Menu\\Programs"})
         EXPECT_TRUE(machine.platform().FolderExists(folder)) << folder;
-    auto key = machine.platform().OpenRegistryKey(
-        RegistryRoot::CurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", false);
+    auto key =
+        machine.platform().OpenRegistryKey(RegistryRoot::CurrentUser,
+                                           "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+                                           false);
     ASSERT_TRUE(key);
     EXPECT_EQ(key->ReadValue("Desktop").text, "C:\\users\\Head Office\\Desktop");
     EXPECT_EQ(key->ReadValue("Start Menu").text, "C:\\users\\Head Office\\Start Menu");

@@ -78,9 +78,10 @@ TEST_F(SandboxProcessTest, UnquotedPathWithBlanksFindsTheProgramAndKeepsTheComma
     machine_.PlaceStandin("C:\\Program Files\\Tessaly\\Quillory\\QLR6-38.exe");
     machine_.MakeFolders("C:\\TSLData\\QLR");
     ASSERT_TRUE(machine_.platform().SetCurrentFolder("c:\\tsldata\\qlr"));
-    EXPECT_EQ(RunAndRecord("C:\\Program Files\\Tessaly\\Quillory\\QLR6-38.exe QLR"),
-              "C:\\Program Files\\Tessaly\\Quillory\\QLR6-38.exe | C:\\Program Files\\Tessaly\\Quillory\\QLR6-38.exe QLR"
-              " | C:\\TSLData\\QLR");
+    EXPECT_EQ(
+        RunAndRecord("C:\\Program Files\\Tessaly\\Quillory\\QLR6-38.exe QLR"),
+        "C:\\Program Files\\Tessaly\\Quillory\\QLR6-38.exe | C:\\Program Files\\Tessaly\\Quillory\\QLR6-38.exe QLR"
+        " | C:\\TSLData\\QLR");
     EXPECT_EQ(RunAndRecord("\"c:\\program files\\tessaly\\quillory\\qlr6-38\" Pexil"),
               "C:\\Program Files\\Tessaly\\Quillory\\QLR6-38.exe | \"c:\\program files\\tessaly\\quillory\\qlr6-38\" "
               "Pexil | C:\\TSLData\\QLR");
@@ -183,7 +184,8 @@ TEST_F(SandboxProcessTest, RunningExecutableCanBeReplaced) {
 
 TEST_F(SandboxProcessTest, StartedInstallerRegistersWhatThisProcessThenReads) {
     machine_.PlaceStandin("C:\\Temp\\QLR\\Firebird\\Firebird-2.1.1.17910-0_Win32.exe");
-    auto process = machine_.platform().SpawnProcess("c:\\temp\\QLR\\Firebird\\Firebird-2.1.1.17910-0_Win32.exe /SILENT");
+    auto process =
+        machine_.platform().SpawnProcess("c:\\temp\\QLR\\Firebird\\Firebird-2.1.1.17910-0_Win32.exe /SILENT");
     ASSERT_TRUE(process);
     ASSERT_TRUE(WaitForEnd(*process));
     auto key = machine_.platform().OpenRegistryKey(RegistryRoot::LocalMachine,

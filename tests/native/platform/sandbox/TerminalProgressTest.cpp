@@ -56,8 +56,8 @@ TEST(TerminalDisplay, BarFollowsTheGaugeAndLogLinesGoAboveIt) {
     form.Close();
     console.EchoLogText("Starting Program...\r\n");
     EXPECT_EQ(out.Text(), "------------- Start Pt 2 --------------\n" + Bar(0) + Bar(10) + kClear + "Gauge = 10\n" +
-                              Bar(10) + Bar(100) + kClear + "Decoding 2 files OK\nFile 1: C:\\x\n" + Bar(100) +
-                              kClear + "Starting Program...\n");
+                              Bar(10) + Bar(100) + kClear + "Decoding 2 files OK\nFile 1: C:\\x\n" + Bar(100) + kClear +
+                              "Starting Program...\n");
 }
 
 TEST(TerminalDisplay, UnfinishedLineIsWrittenAndEndedWhenTheRunEnds) {
@@ -69,7 +69,8 @@ TEST(TerminalDisplay, UnfinishedLineIsWrittenAndEndedWhenTheRunEnds) {
         form.Show();
         console.EchoLogText("\r\nUnexpected Exception encountered ...FAILED (2)");
     }  // the run ends with the window still up
-    EXPECT_EQ(out.Text(), Bar(0) + kClear + "\n" + Bar(0) + kClear + "Unexpected Exception encountered ...FAILED (2)\n");
+    EXPECT_EQ(out.Text(),
+              Bar(0) + kClear + "\n" + Bar(0) + kClear + "Unexpected Exception encountered ...FAILED (2)\n");
 }
 
 TEST(TerminalDisplay, OffATerminalOnlyVerboseEchoesAndNeverDrawsABar) {

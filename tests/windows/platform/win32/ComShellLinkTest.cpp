@@ -7,9 +7,9 @@
 #include <optional>
 #include <thread>
 
-#include "windows/support/WineMachine.h"
 #include "common/LinkReader.h"
 #include "platform/win32/ComShellLink.h"
+#include "windows/support/WineMachine.h"
 
 namespace qlr::testing {
 namespace {

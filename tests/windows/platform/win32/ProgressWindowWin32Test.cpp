@@ -11,10 +11,10 @@
 #include <cstdlib>
 #include <thread>
 
-#include "windows/support/TestHttpServer.h"
-#include "windows/support/WineMachine.h"
 #include "platform/win32/ProgressWindowWin32.h"
 #include "ui/Progress.h"
+#include "windows/support/TestHttpServer.h"
+#include "windows/support/WineMachine.h"
 
 namespace qlr::testing {
 namespace {
@@ -62,9 +62,8 @@ struct Rgb {
     if (std::abs(actual.r - expected.r) <= tolerance && std::abs(actual.g - expected.g) <= tolerance &&
         std::abs(actual.b - expected.b) <= tolerance)
         return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "got (" << actual.r << "," << actual.g << "," << actual.b
-                                         << ") expected (" << expected.r << "," << expected.g << ","
-                                         << expected.b << ") +-" << tolerance;
+    return ::testing::AssertionFailure() << "got (" << actual.r << "," << actual.g << "," << actual.b << ") expected ("
+                                         << expected.r << "," << expected.g << "," << expected.b << ") +-" << tolerance;
 }
 
 // What the screen showed of the progress window while the run went on.
@@ -93,8 +92,8 @@ void SaveScreen(const RECT& area, const std::string& file) {
     ::BitBlt(memory.get(), 0, 0, w, h, screen.get(), area.left, area.top, SRCCOPY);
     ::GdiFlush();
     const DWORD stride = ((w * 3 + 3) / 4) * 4, size = stride * h;
-    BITMAPFILEHEADER head{0x4D42, static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + size), 0,
-                          0, sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
+    BITMAPFILEHEADER head{0x4D42, static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + size), 0, 0,
+                          sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
     std::string bytes(reinterpret_cast<const char*>(&head), sizeof head);
     bytes.append(reinterpret_cast<const char*>(&info.bmiHeader), sizeof info.bmiHeader);
     bytes.append(static_cast<const char*>(bits), size);
@@ -151,9 +150,10 @@ TEST_F(ProgressDuringRun, FoundationInstallShowsTheWindowAsDesigned) {
     PlaceTovanel(kSetupCopy);
     const auto installer = ReadBytes(BuildFolder() + "\\standin.exe");
     ASSERT_TRUE(installer);
-    std::vector<std::pair<std::string, std::string>> entries = {
-        {std::string("C:\\Temp\\QLR\\Firebird\\") + kInstaller, *installer},
-        {"C:\\Temp\\QLR\\SchoolData\\mydata.ib", std::string(600, 'd')}};
+    std::vector<std::pair<std::string, std::string>> entries = {{std::string("C:\\Temp\\QLR\\Firebird\\") + kInstaller,
+                                                                 *installer},
+                                                                {"C:\\Temp\\QLR\\SchoolData\\mydata.ib",
+                                                                 std::string(600, 'd')}};
     // For a picture, a package large enough to move the bar visibly.
     if (std::getenv("QLR_PROGRESS_SHOT")) entries.push_back({"C:\\Temp\\QLR\\Quillory\\demo.bin", Noise(7000000)});
     TestHttpServer server({{"/updates/Foundation.pak", Package(entries)}});

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "windows/support/WineMachine.h"
 #include "platform/win32/Win32Platform.h"
+#include "windows/support/WineMachine.h"
 
 namespace qlr::testing {
 namespace {
@@ -38,8 +38,8 @@ TEST_F(PlatformFiles, ListFilesMatchesLongNamesOnlyAndSkipsFoldersHiddenAndSyste
         {"QLR*.exe", {"QLR5-1.exe", "QLR6-38.exe", "QLR6-9.exe", "qlr6-40.EXE"}},
         {"QLR6-?.exe", {"QLR6-9.exe"}},
         {"*.*",
-         {"QLR5-1.exe", "QLR6-38.exe", "QLR6-38.exe.old-123", "QLR6-38.exebak", "QLR6-9.exe", "Shifter.exe",
-          "noext", "qlr6-40.EXE"}},
+         {"QLR5-1.exe", "QLR6-38.exe", "QLR6-38.exe.old-123", "QLR6-38.exebak", "QLR6-9.exe", "Shifter.exe", "noext",
+          "qlr6-40.EXE"}},
         {"nothing*.exe", {}},
         {"c:\\temp\\LIST\\QLR6-?.exe", {"QLR6-9.exe"}},  // a folder in the mask
     };

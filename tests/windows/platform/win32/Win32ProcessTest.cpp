@@ -1,9 +1,9 @@
 // Starting programs as CreateProcessA does for the run, waiting for them,
 // replacing a running one, and the user name.
 
-#include "windows/support/WineMachine.h"
 #include "app/main.h"
 #include "platform/win32/Win32Platform.h"
+#include "windows/support/WineMachine.h"
 
 namespace qlr::testing {
 namespace {

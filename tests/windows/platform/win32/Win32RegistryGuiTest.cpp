@@ -1,8 +1,8 @@
 // The registry in the 32-bit view, and the main window with its controls,
 // timer and message loop.
 
-#include "windows/support/WineMachine.h"
 #include "platform/win32/Win32Platform.h"
+#include "windows/support/WineMachine.h"
 
 namespace qlr::testing {
 namespace {
@@ -170,8 +170,7 @@ TEST_F(PlatformWindow, ControlsAreRealChildWindowsOfTheirKindAtTheirPlaces) {
             EXPECT_GT(place.right - place.left, 0) << "a label is as wide as its caption";
         }
         LOGFONTA font{};
-        ASSERT_NE(
-            ::GetObjectA(reinterpret_cast<HFONT>(::SendMessageA(hwnd, WM_GETFONT, 0, 0)), sizeof font, &font), 0);
+        ASSERT_NE(::GetObjectA(reinterpret_cast<HFONT>(::SendMessageA(hwnd, WM_GETFONT, 0, 0)), sizeof font, &font), 0);
         EXPECT_EQ(font.lfHeight, -11) << c.className;
         EXPECT_STREQ(font.lfFaceName, "MS Sans Serif") << c.className;
     }
