@@ -53,11 +53,11 @@ nat=$work/build-native win=$work/build-windows
   { tail -30 "$run/build.log" >&2; exit 1; }
 bin=$nat/bin
 g++ -O2 -std=c++20 -I"$src/src" bench/update_bench.cpp "$nat/libtovanel_platform.a" "$nat/libtovanel_core.a" \
-    -lcurl -lz -lpthread -o "$run/update_bench"
+    "$nat/libtovanel_crypto.a" -lcurl -lcrypto -lz -lpthread -o "$run/update_bench"
 g++ -O2 bench/inflate_baseline.cpp -lz -o "$run/inflate_baseline"
 i686-w64-mingw32-g++-posix -O2 -std=c++20 -DWIN32_LEAN_AND_MEAN -DNOMINMAX -I"$src/src" bench/update_bench.cpp \
-    "$win/libtovanel_platform.a" "$win/libtovanel_core.a" /usr/i686-w64-mingw32/lib/libz.a -static \
-    -lwininet -lole32 -loleaut32 -luuid -lshell32 -lgdi32 -luser32 -ladvapi32 -lcomctl32 -o "$run/update_bench.exe"
+    "$win/libtovanel_platform.a" "$win/libtovanel_core.a" "$win/libtovanel_crypto.a" /usr/i686-w64-mingw32/lib/libz.a \
+    -static -lbcrypt -lwininet -lole32 -loleaut32 -luuid -lshell32 -lgdi32 -luser32 -ladvapi32 -lcomctl32 -o "$run/update_bench.exe"
 exe=$win/bin/Tovanel.exe
 i686-w64-mingw32-strip -o "$run/Tovanel-stripped.exe" "$exe"
 exe_kb=$(( $(stat -c %s "$run/Tovanel-stripped.exe") / 1024 ))
