@@ -12,7 +12,7 @@ namespace qlr {
 
 class BufferedWriter {
 public:
-    static constexpr std::size_t kCapacity = 64 * 1024;
+    static constexpr std::size_t kCapacity = std::size_t{64} * 1024;
 
     explicit BufferedWriter(FileStream& file) : file_(file) { buffer_.reserve(kCapacity); }
     // False once any write to the file has failed.

@@ -7,7 +7,7 @@ namespace qlr {
 
 bool HashPrefix(FileStream& file, std::int64_t signedLength, crypto::Sha256& hash) {
     if (!file.Seek(0)) return false;
-    std::vector<char> buffer(64 * 1024);
+    std::vector<char> buffer(std::size_t{64} * 1024);
     for (std::int64_t left = signedLength; left > 0;) {
         const auto want = static_cast<std::size_t>(std::min<std::int64_t>(left, std::int64_t(buffer.size())));
         const std::size_t got = file.Read(buffer.data(), want).count;

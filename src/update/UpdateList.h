@@ -11,7 +11,7 @@
 namespace qlr {
 
 // Only this much of the stored list is read: a longer reply is cut there.
-inline constexpr std::size_t kMaxUpdateListBytes = 1024 * 1024;
+inline constexpr std::size_t kMaxUpdateListBytes = std::size_t{1024} * 1024;
 
 // True when name can only ever mean a file in the folder it is joined to:
 // no folder separators, no drive or stream colon, no "..", no control characters.

@@ -91,7 +91,7 @@ std::optional<LogRecord> ParseLogLine(std::string_view line) {
     if (nginx ? time.size() != 25 && !(time.size() == 20 && time[19] == 'Z') : time.size() != 19) return std::nullopt;
     LogRecord record;
     record.day = DaysFromCivil(y, mo, d);
-    record.seconds = static_cast<std::int64_t>(record.day) * 86400 + h * 3600 + mi * 60 + s;
+    record.seconds = static_cast<std::int64_t>(record.day) * 86400 + std::int64_t{h} * 3600 + std::int64_t{mi} * 60 + s;
     record.address = std::string(fields[1]);
     if (record.address.empty()) return std::nullopt;
     std::string_view a, b, c, e;

@@ -42,8 +42,9 @@ Publication BuildPublication(const fs::path& root) {
     const auto packages = Packages(root / "updates");
     for (const auto& [name, size] : packages) {
         const std::string line = name + " " + std::to_string(size) + "\r\n";
+        const std::string& file = name;  // clang before 16 cannot capture a structured binding
         auto stage =
-            std::find_if(stages.begin(), stages.end(), [&](const Stage& s) { return s.package + ".pak" == name; });
+            std::find_if(stages.begin(), stages.end(), [&](const Stage& s) { return s.package + ".pak" == file; });
         const int percent = stage == stages.end() ? 100 : stage->percent;
         for (int bucket = 0; bucket < percent; ++bucket) publication.lists[bucket] += line;
         publication.offers.push_back(

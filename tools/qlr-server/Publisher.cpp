@@ -49,14 +49,11 @@ bool Publisher::Changed(bool wait) {
             const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
             at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
             const char* name = event->len ? event->name : "";
-            if (event->wd == updatesWatch_) {
-                if (event->mask & IN_IGNORED) updatesWatch_ = -1;
+            const bool inUpdates = event->wd == updatesWatch_;
+            if (inUpdates && (event->mask & IN_IGNORED)) updatesWatch_ = -1;
+            if (inUpdates || (event->mask & IN_Q_OVERFLOW) || std::strcmp(name, "rollout.txt") == 0 ||
+                std::strcmp(name, "updates") == 0)
                 changed = true;
-            } else if (event->mask & IN_Q_OVERFLOW) {
-                changed = true;
-            } else if (std::strcmp(name, "rollout.txt") == 0 || std::strcmp(name, "updates") == 0) {
-                changed = true;
-            }
         }
     }
     return changed;

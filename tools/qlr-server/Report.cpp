@@ -13,8 +13,8 @@ namespace {
 
 // A package request is credited to the school whose check-in from the same
 // address came last, at most this long before.
-constexpr std::int64_t kCreditWindow = 6 * 3600;
-constexpr std::size_t kMaxLine = 64 * 1024;
+constexpr std::int64_t kCreditWindow = std::int64_t{6} * 3600;
+constexpr std::size_t kMaxLine = std::size_t{64} * 1024;
 
 // Reads one log line by line, holding at most kMaxLine bytes of it.
 class LogReader {

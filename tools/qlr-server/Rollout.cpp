@@ -11,7 +11,7 @@ namespace qlr::server {
 
 namespace {
 
-constexpr std::uintmax_t kMaxRolloutBytes = 1024 * 1024;
+constexpr std::uintmax_t kMaxRolloutBytes = std::uintmax_t{1024} * 1024;
 // split_clients cuts the hash range at multiples of 0.01% of 2^32, truncated.
 constexpr std::uint32_t kBucketWidth = 42949672;
 

@@ -64,6 +64,7 @@ int ServeCommand(const Arguments& arguments) {
         server->Stop();
     });
     const int status = server->Run();
+    // NOLINTNEXTLINE(bugprone-bad-signal-to-kill-thread): wakes the thread waiting in sigwait, which then ends
     if (status != 0) pthread_kill(stopper.native_handle(), SIGTERM);
     stopper.join();
     return status;

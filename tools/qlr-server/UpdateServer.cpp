@@ -14,7 +14,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::size_t kChunk = 64 * 1024;
+constexpr std::size_t kChunk = std::size_t{64} * 1024;
 
 // A single plain NAME.pak inside updates/, nothing that climbs out of it.
 bool PackageName(const std::string& name) {

@@ -105,7 +105,7 @@ std::string EntryError(std::int32_t index, const PackageEntry& entry, const std:
 std::string ReadKeyFile(const fs::path& path) {
     auto file = StdFile::Open(path, "rb");
     if (!file) throw RunError("cannot open " + path.string());
-    constexpr std::size_t kMaxKeyFile = 64 * 1024;
+    constexpr std::size_t kMaxKeyFile = std::size_t{64} * 1024;
     std::string text(kMaxKeyFile + 1, '\0');
     std::size_t total = 0;
     for (;;) {
@@ -354,7 +354,7 @@ int Sign(std::vector<std::string> args) {
     try {
         auto out = StdFile::Open(temporary, "wb");
         if (!out || !in->Seek(0)) throw RunError("cannot create " + temporary.string());
-        std::vector<char> buffer(64 * 1024);
+        std::vector<char> buffer(std::size_t{64} * 1024);
         for (std::int64_t left = length; left > 0;) {
             const auto want = static_cast<std::size_t>(std::min<std::int64_t>(left, std::int64_t(buffer.size())));
             const std::size_t got = in->Read(buffer.data(), want).count;

@@ -78,8 +78,9 @@ bool VerifyP256(const P256PublicKey& key, const Sha256Digest& digest, const P256
     EcdsaSig sig(ECDSA_SIG_new());
     Bignum r(BN_bin2bn(signature.data(), 32, nullptr)), s(BN_bin2bn(signature.data() + 32, 32, nullptr));
     if (!sig || !r || !s || ECDSA_SIG_set0(sig.get(), r.get(), s.get()) != 1) return false;
-    r.release();
-    s.release();
+    // The signature object owns both numbers now.
+    (void)r.release();
+    (void)s.release();
     unsigned char* der = nullptr;
     const int derLength = i2d_ECDSA_SIG(sig.get(), &der);
     if (derLength <= 0) return false;
