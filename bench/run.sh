@@ -28,6 +28,7 @@ if [ -z "${DISPLAY:-}" ]; then exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0"
 
 src=$(cd "${QLR_BENCH_SOURCE:-$top}" && pwd)
 work=${QLR_BENCH_DIR:-$top/build/bench}
+mkdir -p "$work" && work=$(cd "$work" && pwd)  # Wine wants an absolute prefix
 export QLR_BENCH_RUNS=${QLR_BENCH_RUNS:-5}
 mb=${QLR_BENCH_MB:-100}
 wine_mb=${QLR_BENCH_WINE_MB:-$mb}
