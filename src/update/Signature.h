@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,8 @@ struct SignatureTrailer {
 // kMaxTrailerSize, or the whole file when shorter). None: the file does not
 // end in the magic. Damaged: it does, but the trailer does not hold together.
 SignatureTrailer ParseTrailer(std::string_view fileTail);
+// The trailer of a file, read from its end; nullopt when that cannot be read.
+std::optional<SignatureTrailer> ReadTrailer(FileStream& file);
 
 // The trailer's bytes before the signature (signed with the package), and after it.
 std::string TrailerSignedPart(const std::string& name);

@@ -18,19 +18,26 @@ bool HashPrefix(FileStream& file, std::int64_t signedLength, crypto::Sha256& has
     return true;
 }
 
+std::optional<SignatureTrailer> ReadTrailer(FileStream& file) {
+    const std::int64_t size = file.Size();
+    if (size < 0) return std::nullopt;
+    std::string tail(static_cast<std::size_t>(std::min(size, kMaxTrailerSize)), '\0');
+    if (!file.Seek(size - static_cast<std::int64_t>(tail.size()))) return std::nullopt;
+    const FileRead read = file.Read(tail.data(), tail.size());
+    if (read.failed || read.count != tail.size()) return std::nullopt;
+    return ParseTrailer(tail);
+}
+
 SignatureCheck CheckSignature(FileStream& file, const std::vector<crypto::P256PublicKey>& keys) {
     SignatureCheck check;
     const std::int64_t fileSize = file.Size();
     if (fileSize <= 0) return check;
-    const std::int64_t tailSize = std::min(fileSize, kMaxTrailerSize);
-    std::string tail(static_cast<std::size_t>(tailSize), '\0');
-    std::size_t got = 0;
-    if (file.Seek(fileSize - tailSize)) got = file.Read(tail.data(), tail.size()).count;
-    if (got != tail.size()) {
+    const std::optional<SignatureTrailer> read = ReadTrailer(file);
+    if (!read) {
         check.verdict = SignatureCheck::Verdict::BadSignature;
         return check;
     }
-    const SignatureTrailer trailer = ParseTrailer(tail);
+    const SignatureTrailer& trailer = *read;
     if (trailer.kind == SignatureTrailer::Kind::None) return check;
     check.verdict = SignatureCheck::Verdict::BadSignature;
     if (trailer.kind == SignatureTrailer::Kind::Damaged) return check;

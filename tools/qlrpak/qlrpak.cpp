@@ -126,14 +126,16 @@ std::string DefaultSignedName(const fs::path& package) {
     return name;
 }
 
+qlr::SignatureTrailer TrailerOf(qlr::FileStream& file, const std::string& path) {
+    auto trailer = qlr::ReadTrailer(file);
+    if (!trailer) throw RunError("cannot read " + path);
+    return *trailer;
+}
+
 // The package's own bytes: its length without a signature trailer.
 std::int64_t UnsignedLength(qlr::FileStream& file, const std::string& path) {
     const std::int64_t size = file.Size();
-    const std::int64_t tailSize = std::min(size, qlr::kMaxTrailerSize);
-    std::string tail(static_cast<std::size_t>(tailSize), '\0');
-    if (!file.Seek(size - tailSize) || file.Read(tail.data(), tail.size()).count != tail.size())
-        throw RunError("cannot read " + path);
-    const qlr::SignatureTrailer trailer = qlr::ParseTrailer(tail);
+    const qlr::SignatureTrailer trailer = TrailerOf(file, path);
     if (trailer.kind == qlr::SignatureTrailer::Kind::Damaged)
         throw RunError(path + " ends in a damaged signature trailer");
     return trailer.kind == qlr::SignatureTrailer::Kind::Present ? size - trailer.size : size;
@@ -276,12 +278,7 @@ int Verify(const std::string& path, const std::optional<std::string>& keyFile) {
     auto file = StdFile::Open(path, "rb");
     if (!file) throw RunError("cannot open " + path);
     if (!keyFile) {
-        const std::int64_t size = file->Size();
-        const std::int64_t tailSize = std::min(size, qlr::kMaxTrailerSize);
-        std::string tail(static_cast<std::size_t>(tailSize), '\0');
-        if (!file->Seek(size - tailSize) || file->Read(tail.data(), tail.size()).count != tail.size())
-            throw RunError("cannot read " + path);
-        const qlr::SignatureTrailer trailer = qlr::ParseTrailer(tail);
+        const qlr::SignatureTrailer trailer = TrailerOf(*file, path);
         switch (trailer.kind) {
             case qlr::SignatureTrailer::Kind::None: std::cout << "signature: none (not signed)\n"; return 0;
             case qlr::SignatureTrailer::Kind::Damaged:
