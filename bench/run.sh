@@ -25,6 +25,10 @@ cd "$(dirname "$0")/.."
 top=$PWD
 # One virtual display for every Wine run, so none pays for its own.
 if [ -z "${DISPLAY:-}" ]; then exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0"; fi
+# The Wine figures use the build this machine runs; the size is always the
+# shipped 32-bit Tovanel.exe's.
+. scripts/windows-build.sh
+choose_windows_build
 
 src=$(cd "${QLR_BENCH_SOURCE:-$top}" && pwd)
 work=${QLR_BENCH_DIR:-$top/build/bench}
@@ -46,21 +50,26 @@ export QLR_BENCH_RESULTS=$run/results.jsonl
 
 # ---- builds ----------------------------------------------------------------
 echo "building $src (native and Windows release) ..."
-nat=$work/build-native win=$work/build-windows
+nat=$work/build-native win32=$work/build-windows win=$work/build-windows
+triplet=i686-w64-mingw32
+if [ "$windows_bits" = 64 ]; then win=$work/build-windows64 triplet=x86_64-w64-mingw32; fi
 { cmake -S "$src" -B "$nat" -DCMAKE_BUILD_TYPE=Release -DQLR_TESTS=OFF &&
   cmake --build "$nat" -j"$jobs" --target tovanel standin qlrpak qlr-server &&
-  cmake -S "$src" -B "$win" --toolchain "$src/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release -DQLR_TESTS=OFF &&
+  cmake -S "$src" -B "$win32" --toolchain "$src/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release -DQLR_TESTS=OFF &&
+  cmake --build "$win32" -j"$jobs" --target tovanel standin &&
+  cmake -S "$src" -B "$win" --toolchain "$src/cmake/mingw-${triplet%%-*}.cmake" -DCMAKE_BUILD_TYPE=Release \
+    -DQLR_TESTS=OFF &&
   cmake --build "$win" -j"$jobs" --target tovanel standin; } >"$run/build.log" 2>&1 ||
   { tail -30 "$run/build.log" >&2; exit 1; }
 bin=$nat/bin
 g++ -O2 -std=c++20 -I"$src/src" bench/update_bench.cpp "$nat/libtovanel_platform.a" "$nat/libtovanel_core.a" \
     "$nat/libtovanel_crypto.a" -lcurl -lcrypto -lz -lpthread -o "$run/update_bench"
 g++ -O2 bench/inflate_baseline.cpp -lz -o "$run/inflate_baseline"
-i686-w64-mingw32-g++-posix -O2 -std=c++20 -DWIN32_LEAN_AND_MEAN -DNOMINMAX -I"$src/src" bench/update_bench.cpp \
-    "$win/libtovanel_platform.a" "$win/libtovanel_core.a" "$win/libtovanel_crypto.a" /usr/i686-w64-mingw32/lib/libz.a \
+$triplet-g++-posix -O2 -std=c++20 -DWIN32_LEAN_AND_MEAN -DNOMINMAX -I"$src/src" bench/update_bench.cpp \
+    "$win/libtovanel_platform.a" "$win/libtovanel_core.a" "$win/libtovanel_crypto.a" "/usr/$triplet/lib/libz.a" \
     -static -lbcrypt -lwininet -lole32 -loleaut32 -luuid -lshell32 -lgdi32 -luser32 -ladvapi32 -lcomctl32 -o "$run/update_bench.exe"
 exe=$win/bin/Tovanel.exe
-i686-w64-mingw32-strip -o "$run/Tovanel-stripped.exe" "$exe"
+i686-w64-mingw32-strip -o "$run/Tovanel-stripped.exe" "$win32/bin/Tovanel.exe"
 exe_kb=$(( $(stat -c %s "$run/Tovanel-stripped.exe") / 1024 ))
 
 # ---- packages: half random bytes, half base64 text -------------------------
@@ -135,7 +144,7 @@ fi
 
 # ---- Wine: its own prefix, one server process kept for all runs ------------
 if wants b || wants c || wants f; then
-  export WINEPREFIX=$work/wineprefix WINEARCH=win32 WINEDEBUG=-all
+  export WINEPREFIX=$work/wineprefix${windows_bits#32} WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
   echo "preparing the Wine prefix ..."
   "$top/scripts/wine-run.sh" "$run/update_bench.exe" >/dev/null 2>&1 || true  # makes the prefix
@@ -263,15 +272,15 @@ fi
 # ---- the table -------------------------------------------------------------
 revision=$(git -C "$src" describe --always --dirty 2>/dev/null || echo unknown)
 python3 - "$QLR_BENCH_RESULTS" "$exe_kb" "$revision" "${QLR_BENCH_SAVE:-}" "$top/bench/today.jsonl" \
-    "$top/bench/RESULTS.md" "$QLR_BENCH_RUNS" <<'EOF'
+    "$top/bench/RESULTS.md" "$QLR_BENCH_RUNS" "$windows_bits" <<'EOF'
 import json, os, platform, re, sys, time
-results, exe_kb, revision, save, today_file, out, runs = sys.argv[1:]
+results, exe_kb, revision, save, today_file, out, runs, wine_bits = sys.argv[1:]
 rows = [json.loads(line) for line in open(results)]
 rows.append({"name": "Tovanel.exe, stripped release", "unit": "KB", "a": float(exe_kb), "b": None,
              "ratio": None, "ratio_min": None, "ratio_max": None, "runs": 1})
 if save:
     with open(save, "w") as f:
-        f.write(json.dumps({"revision": revision, "date": time.strftime("%Y-%m-%d")}) + "\n")
+        f.write(json.dumps({"revision": revision, "date": time.strftime("%Y-%m-%d"), "wine": wine_bits}) + "\n")
         for row in rows: f.write(json.dumps(row) + "\n")
     print(f"figures saved to {save}")
     sys.exit(0)
@@ -282,7 +291,7 @@ def size(row):
 today, today_rev = {}, "none"
 if os.path.exists(today_file):
     lines = [json.loads(line) for line in open(today_file)]
-    today_rev = f"{lines[0]['revision']}, {lines[0]['date']}"
+    today_rev = f"{lines[0]['revision']}, {lines[0]['date']}, {lines[0].get('wine', '32')}-bit Wine"
     today = {key(row): row for row in lines[1:]}
 goals = {"a. download, native tovanel vs curl -o": "within 1.1x",
          "b. download, DownloadFile under Wine vs curl -o": "within 2x",
@@ -303,7 +312,9 @@ cpu = next((l.split(":", 1)[1].strip() for l in open("/proc/cpuinfo") if l.start
 lines = ["# Benchmark results", "",
          f"Made by `bench/run.sh` on {time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())}: {cpu}, "
          f"{os.cpu_count()} cores, {platform.system()} {platform.release()}, shared with other work. "
-         f"Revision {revision}; {runs} counted pairs per figure after one warm-up pair, A and B in turn.", "",
+         f"Revision {revision}; {runs} counted pairs per figure after one warm-up pair, A and B in turn. "
+         f"Wine figures: the {wine_bits}-bit build under {wine_bits}-bit Wine; the size is the shipped 32-bit "
+         f"Tovanel.exe's.", "",
          f"Each figure is the median of the pairwise ratios A/B, with the lowest and highest ratio. "
          f"Times are whole processes from start to exit (f: to the application's first record). "
          f"\"Today\" is {today_rev} (`bench/today.jsonl`).", "",

@@ -32,14 +32,16 @@ top=$PWD
 if [ -z "${DISPLAY:-}" ]; then
   QLR_DEMO_READY=1 exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
 fi
+. scripts/windows-build.sh
+choose_windows_build
 jobs=${QLR_JOBS:-2}
 targets_native=(tovanel tovanel-testkey standin qlrpak qlr-server)
 cmake --preset native >/dev/null
 cmake --build --preset native -j"$jobs" --target "${targets_native[@]}" >/dev/null
-cmake --preset windows >/dev/null
-cmake --build --preset windows -j"$jobs" --target tovanel-testkey standin >/dev/null
+cmake --preset "$windows_preset" >/dev/null
+cmake --build --preset "$windows_preset" -j"$jobs" --target tovanel-testkey standin >/dev/null
 native=$top/build/native/bin
-windows=$top/build/windows/bin
+windows=$windows_bin
 demo=$top/build/demo
 rm -rf "$demo"
 mkdir -p "$demo"
@@ -191,9 +193,9 @@ sandbox_demo() {
 # ---------------------------------------------------------------- Wine
 wine_shortcut() { scripts/wine-run.sh 'C:\Program Files\Tessaly\Quillory\Tovanel.exe'; wineserver -w; }
 wine_demo() {
-  say "Wine: a fresh 32-bit prefix"
+  say "Wine: a fresh $windows_bits-bit prefix"
   local server=$demo/server-windows url
-  export WINEPREFIX=$demo/wineprefix
+  export WINEPREFIX=$demo/wineprefix$windows_bits
   scripts/wine-run.sh cmd /c ver >/dev/null  # makes the prefix
   publish "$server" "$windows/Tovanel-testkey.exe" "$windows/standin.exe" Foundation QLR6-38
   url=$(start_server "$server"); servers+=("$server")

@@ -16,14 +16,16 @@
 # Prints "kills N, bad states M" and exits 1 when M > 0.
 #
 # --kills N   rounds (default 50)
-# --wine      the real Tovanel.exe under Wine (build/windows), in a prefix of
-#             its own (KILLPOINT_WINEPREFIX, default build/killpoint-wineprefix);
+# --wine      the real Tovanel.exe under Wine (build/windows, or build/windows64
+#             where 32-bit programs cannot run: scripts/windows-build.sh), in a
+#             prefix of its own (KILLPOINT_WINEPREFIX, default
+#             build/killpoint-wineprefix or build/killpoint-wineprefix64);
 #             default: the native tovanel on a sandbox machine
 # --seed S    the random delays' seed (default: from the clock; printed)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 
-usage() { sed -n '2,22s/^# \{0,1\}//p' "$0"; }
+usage() { sed -n '2,/^set /{/^#/s/^# \{0,1\}//p}' "$0"; }
 given=("$@")
 kills=50 wine_mode=0 seed=$(( $(date +%s) % 32768 ))
 while [ $# -gt 0 ]; do
@@ -43,7 +45,11 @@ if [ "$wine_mode" = 1 ] && [ -z "${DISPLAY:-}" ]; then
 fi
 
 native=${QLR_NATIVE_BIN:-$here/build/native/bin}
-windows=${QLR_WINDOWS_BIN:-$here/build/windows/bin}
+if [ "$wine_mode" = 1 ]; then
+  . "$here/scripts/windows-build.sh"
+  choose_windows_build
+fi
+windows=${QLR_WINDOWS_BIN:-${windows_bin:-}}
 for tool in qlrpak qlr-server; do
   [ -x "$native/$tool" ] || { echo "killpoint.sh: build the native preset first ($native/$tool)" >&2; exit 2; }
 done
@@ -58,9 +64,12 @@ trap cleanup EXIT
 
 if [ "$wine_mode" = 1 ]; then
   [ -f "$windows/Tovanel.exe" ] && [ -f "$windows/standin.exe" ] ||
-    { echo "killpoint.sh: build the windows preset first ($windows)" >&2; exit 2; }
-  export WINEPREFIX=${KILLPOINT_WINEPREFIX:-$here/build/killpoint-wineprefix}
-  export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d'
+    { echo "killpoint.sh: build the $windows_preset preset first ($windows)" >&2; exit 2; }
+  suffix=${windows_bits#32}
+  export WINEPREFIX=${KILLPOINT_WINEPREFIX:-$here/build/killpoint-wineprefix$suffix}
+  export WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d'
+  winecmd=wine
+  if [ "$windows_bits" = 64 ]; then export WINELOADER=/usr/lib/wine/wine64 && winecmd=$WINELOADER; fi
   "$here/scripts/wine-run.sh" "$windows/standin.exe" >/dev/null 2>&1 || true  # makes the prefix once
   root=$WINEPREFIX
   program=$windows/Tovanel.exe standin=$windows/standin.exe
@@ -121,7 +130,7 @@ restore_old() {
 
 start_run() {  # the Startup copy, in the background; sets run_pid
   if [ "$wine_mode" = 1 ]; then
-    (cd "$qlr" && exec wine "C:\\TSLData\\QLR\\Tovanel.exe") >/dev/null 2>&1 &
+    (cd "$qlr" && exec "$winecmd" "C:\\TSLData\\QLR\\Tovanel.exe") >/dev/null 2>&1 &
   else
     (cd "$qlr" && exec ./Tovanel.exe) >/dev/null 2>&1 &
   fi

@@ -6,7 +6,9 @@
 #   . scripts/windows-build.sh
 #   choose_windows_build      # sets windows_bits (32|64), windows_preset
 #                             # (windows|windows64), windows_build_dir and
-#                             # windows_bin; prints one line saying which and why
+#                             # windows_bin, exports QLR_WINEARCH (win32|win64)
+#                             # for scripts/wine-run.sh; prints one line saying
+#                             # which and why
 #
 # QLR_WINDOWS_BUILD=32 or 64 forces the choice; forcing 32 where 32-bit
 # programs cannot run fails with a message.
@@ -61,10 +63,11 @@ choose_windows_build() {
       ;;
   esac
   if [ "$windows_bits" = 32 ]; then
-    windows_preset=windows
+    windows_preset=windows QLR_WINEARCH=win32
   else
-    windows_preset=windows64
+    windows_preset=windows64 QLR_WINEARCH=win64
   fi
+  export QLR_WINEARCH
   windows_build_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build/$windows_preset
   windows_bin=$windows_build_dir/bin
   echo "Windows: $windows_bits-bit build under $windows_bits-bit Wine ($why)"

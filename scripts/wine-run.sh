@@ -10,13 +10,15 @@
 #              programs, <repo>/build/wineprefix64 for 64-bit ones); made on
 #              first use (wineboot, about 6 s), shared by later runs; a prefix
 #              of the other kind is refused, never reused.
+# QLR_WINEARCH win32 or win64, for a program that is not a file here (a
+#              Windows path, a Wine builtin); default win32.
 # Unix environment variables (QLR_UPDATE_BASE_URL, ...) reach the program.
 # The exit code is the program's. Under its own Xvfb it also waits for the
 # programs the program started, since they share that display.
 set -uo pipefail
 
 if [ $# -eq 0 ] || [ "$1" = "--help" ] || [ "$1" = "-h" ]; then
-  sed -n '2,14s/^# \{0,1\}//p' "$0"
+  sed -n '2,/^set /{/^#/s/^# \{0,1\}//p}' "$0"
   [ $# -eq 0 ] && exit 2 || exit 0
 fi
 
@@ -32,7 +34,15 @@ pe_machine() {
 }
 program=$1
 [ -f "$program" ] || program=$(command -v "$program" 2>/dev/null || echo "$program")
-case $(pe_machine "$program") in
+machine=$(pe_machine "$program") || machine=
+if [ -z "$machine" ]; then
+  case ${QLR_WINEARCH:-win32} in
+    win64) machine=8664 ;;
+    win32) machine=014c ;;
+    *) die "QLR_WINEARCH must be win32 or win64, not '$QLR_WINEARCH'" ;;
+  esac
+fi
+case $machine in
   8664)
     export WINEARCH=win64
     export WINEPREFIX=${WINEPREFIX:-$here/build/wineprefix64}

@@ -23,6 +23,9 @@ constexpr const char* kInstallerArguments =
     " /SILENT /VERYSILENT /SP- /SUPPRESSMSGBOXES /LOG=\"c:\\temp\\qlr\\FBInstallLog.txt\" /NOCANCEL /NOICONS "
     "  "
     "/COMPONENTS=\"ServerComponent\\SuperServerComponent,ServerComponent,ClientComponent\" /NOCPL    ";
+// The system folder as the program under test sees it: a 32-bit program on
+// 64-bit Windows is shown SysWOW64 under this name; here each build runs in a
+// prefix of its own kind, where the name means the same folder to the test.
 constexpr const char* kClientLibrary = "C:\\windows\\system32\\GDS32.dll";
 constexpr const char* kShellFolders = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 

@@ -119,12 +119,25 @@ bool RunningUnderWine() {
     return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
+// The program keeps its machine-wide keys in the 32-bit view, as the shipped
+// 32-bit build does on 64-bit Windows; a 64-bit test build sees the other
+// view unless it asks.
 std::string RegistryText(HKEY root, const std::string& key, const std::string& value) {
     char buffer[1024] = {};
     DWORD size = sizeof buffer - 1;
-    if (::RegGetValueA(root, key.c_str(), value.c_str(), RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS)
+    const DWORD view = root == HKEY_LOCAL_MACHINE ? RRF_SUBKEY_WOW6432KEY : 0;
+    if (::RegGetValueA(root, key.c_str(), value.c_str(), RRF_RT_REG_SZ | view, nullptr, buffer, &size) !=
+        ERROR_SUCCESS)
         return std::string();
     return buffer;
+}
+
+void RemoveMachineKey(const std::string& path) {
+    const auto split = path.rfind('\\');
+    win32::UniqueKey parent;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.substr(0, split).c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
+                        parent.put()) == ERROR_SUCCESS)
+        ::RegDeleteTreeA(parent.get(), path.substr(split + 1).c_str());
 }
 
 std::vector<std::string> CrLfLines(const std::string& text) {
@@ -200,7 +213,7 @@ void WineMachine::ResetMachine() {
     }
     char temp[MAX_PATH + 1] = {};
     if (::GetTempPathA(sizeof temp, temp)) RemoveTree(std::string(temp) + "Tovanel failure.txt");
-    ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Firebird Project");
+    RemoveMachineKey("Software\\Firebird Project");
 }
 
 std::string WineMachine::BuildFolder() {

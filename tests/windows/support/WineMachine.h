@@ -70,6 +70,8 @@ std::string UserName();
 bool RunningUnderWine();
 // A string value of the registry (32-bit view), or empty.
 std::string RegistryText(HKEY root, const std::string& key, const std::string& value);
+// Deletes a key of HKEY_LOCAL_MACHINE and everything below it, in the 32-bit view.
+void RemoveMachineKey(const std::string& path);
 // Lines of a CR LF text; a lone CR or LF stays inside its line.
 std::vector<std::string> CrLfLines(const std::string& text);
 // The package followed by a signature trailer for name, signed here with the

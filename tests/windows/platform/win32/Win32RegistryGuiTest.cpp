@@ -14,7 +14,7 @@ protected:
     std::unique_ptr<Platform> platform = win32::CreateWin32Platform();
 
     void TearDown() override {
-        ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, kTestKey);
+        RemoveMachineKey(kTestKey);
         WineMachine::TearDown();
     }
 
