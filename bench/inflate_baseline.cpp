@@ -2,8 +2,12 @@
 // zlib straight into its file, nothing else (no checks beyond zlib's own,
 // no temporary files, no displays).
 //
-//   inflate_baseline PAK OUTDIR     files are written as OUTDIR/1, OUTDIR/2, ...
+//   inflate_baseline PAK OUTDIR [--flush]
+//
+// Files are written as OUTDIR/1, OUTDIR/2, ...; --flush puts each on disk
+// (fsync) before the next, the floor of an install that survives power loss.
 
+#include <unistd.h>
 #include <zlib.h>
 
 #include <chrono>
@@ -14,8 +18,9 @@
 #include <vector>
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: inflate_baseline PAK OUTDIR\n");
+    const bool flush = argc == 4 && std::string(argv[3]) == "--flush";
+    if (argc != 3 && !flush) {
+        std::fprintf(stderr, "usage: inflate_baseline PAK OUTDIR [--flush]\n");
         return 2;
     }
     const auto start = std::chrono::steady_clock::now();
@@ -51,6 +56,7 @@ int main(int argc, char** argv) {
         }
         std::fseek(in, -static_cast<long>(z.avail_in), SEEK_CUR);  // give back the read-ahead
         inflateEnd(&z);
+        if (flush && (std::fflush(out) != 0 || fsync(fileno(out)) != 0)) return 1;
         std::fclose(out);
     }
     std::fclose(in);
