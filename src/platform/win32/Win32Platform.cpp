@@ -1,11 +1,11 @@
 #include "platform/win32/Win32Platform.h"
 
-#include <commctrl.h>
 #include <objbase.h>
 
 #include "platform/win32/ComShellLink.h"
 #include "platform/win32/Handles.h"
 #include "platform/win32/ProgressWindowWin32.h"
+#include "platform/win32/SystemDlls.h"
 #include "platform/win32/Win32Files.h"
 #include "platform/win32/Win32Gui.h"
 #include "platform/win32/Win32Process.h"
@@ -125,8 +125,8 @@ private:
 std::unique_ptr<Platform> CreateWin32Platform() { return std::make_unique<Win32Platform>(); }
 
 int Win32Main(int (*run)(Platform&)) {
+    HardenProcess();
     ComApartment com;  // for the shell links, on the GUI thread, for the whole run
-    ::InitCommonControls();
     auto platform = CreateWin32Platform();
     try {
         return run(*platform);
