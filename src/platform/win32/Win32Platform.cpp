@@ -74,6 +74,7 @@ public:
         }
     }
 
+    std::string SystemFolder() override { return win32::SystemFolder(); }
     std::string CommandLine() override { return ::GetCommandLineA(); }
 
     std::string LocalDateTimeText() override {
