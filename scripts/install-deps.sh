@@ -3,7 +3,7 @@
 # Debian 12 machine. Does nothing for packages already present.
 set -euo pipefail
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev googletest zlib1g-dev libcurl4-openssl-dev libcpp-httplib-dev
-          libssl-dev openssl
+          libssl-dev openssl osslsigncode
           g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32:i386 xvfb xauth liblnk-utils curl
           imagemagick x11-utils nginx chromium clang libclang-rt-14-dev)
 packages+=(clang-format clang-tidy)  # scripts/format.sh, scripts/tidy.sh
