@@ -8,9 +8,10 @@
 # FOLDER/ca.pem, ca.der                the test CA (PEM and DER)
 # FOLDER/server.pem, server-key.pem    for localhost, signed by the test CA
 # FOLDER/untrusted.pem, untrusted-key.pem  for localhost, signed by no one trusted
+# FOLDER/codesign.pem, codesign-key.pem    for signing executables, signed by the test CA
 set -euo pipefail
 if [ $# -ne 1 ] || [ "$1" = --help ] || [ "$1" = -h ]; then
-  sed -n '2,11s/^# \{0,1\}//p' "$0"
+  sed -n '2,12s/^# \{0,1\}//p' "$0"
   [ $# -eq 1 ] && exit 0 || exit 2
 fi
 mkdir -p "$1"
@@ -27,3 +28,8 @@ quiet openssl x509 -req -in server.csr -CA ca.pem -CAkey ca-key.pem -CAcreateser
   -extfile server.ext
 quiet openssl req -x509 -newkey rsa:2048 -nodes -keyout untrusted-key.pem -out untrusted.pem -days 7 \
   -subj "/CN=localhost" -addext "subjectAltName=DNS:localhost"
+quiet openssl req -newkey rsa:2048 -nodes -keyout codesign-key.pem -out codesign.csr -subj "/CN=Tessaly test signer"
+printf '%s\n' "basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature" "extendedKeyUsage=codeSigning" \
+  >codesign.ext
+quiet openssl x509 -req -in codesign.csr -CA ca.pem -CAkey ca-key.pem -CAcreateserial -out codesign.pem -days 7 \
+  -extfile codesign.ext

@@ -89,7 +89,8 @@ public:
     void FindHighestProgram();
     bool StartChosenProgram();
     bool StartProcess(const std::string& commandLine);
-    bool StartProcessAndWait(const std::string& commandLine);
+    // program: the file that starts; by default the one the command line names by its path.
+    bool StartProcessAndWait(const std::string& commandLine, const std::string& program = {});
 
     // ---- progress window (ui/) ----
     void ShowProgressWindow();

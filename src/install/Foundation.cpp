@@ -73,9 +73,12 @@ bool TForm1::InstallFoundation() {
     } else {
         AddLogLine("Installing Firebird");
         try {
-            // Old InterBase services hold the client library the installer must replace.
-            StartProcessAndWait(kStopGuardian);
-            StartProcessAndWait(kStopServer);
+            // Old InterBase services hold the client library the installer must replace. The system's own
+            // net.exe, never one found by a search: the setup copy's folder comes first in that.
+            if (const std::string system = platform_.SystemFolder(); !system.empty()) {
+                StartProcessAndWait(kStopGuardian, system + "\\net.exe");
+                StartProcessAndWait(kStopServer, system + "\\net.exe");
+            }
             platform_.RemoveFile(kClientLibrary);
         } catch (const std::exception&) {
         }

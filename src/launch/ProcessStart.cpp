@@ -28,8 +28,8 @@ bool TForm1::StartProcess(const std::string& commandLine) {
     return platform_.SpawnProcess(commandLine, ProgramNamedBy(commandLine)) != nullptr;
 }
 
-bool TForm1::StartProcessAndWait(const std::string& commandLine) {
-    auto process = platform_.SpawnProcess(commandLine, ProgramNamedBy(commandLine));
+bool TForm1::StartProcessAndWait(const std::string& commandLine, const std::string& program) {
+    auto process = platform_.SpawnProcess(commandLine, program.empty() ? ProgramNamedBy(commandLine) : program);
     if (!process) return false;
     for (;;) {
         platform_.Sleep(kPollInterval);

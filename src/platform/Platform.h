@@ -82,7 +82,7 @@ public:
     virtual ~RegistryKey() = default;
     virtual RegistryValue ReadValue(const std::string& name) = 0;
     virtual bool WriteString(const std::string& name, const std::string& value) = 0;
-    // Opens a subkey with full access; creates it when create is true.
+    // Opens a subkey for reading; creates it, for writing too, when create is true.
     virtual std::unique_ptr<RegistryKey> OpenSubKey(const std::string& path, bool create) = 0;
 };
 
@@ -257,13 +257,16 @@ public:
     // the returned count, null included, or nullopt when the call failed.
     virtual std::optional<std::string> UserName(std::uint32_t bufferSize) = 0;
     virtual std::string OwnPath() = 0;
+    // The system folder (GetSystemDirectoryA), no trailing backslash.
+    virtual std::string SystemFolder() = 0;
     virtual std::string CommandLine() = 0;  // as GetCommandLineA gives it
     // Short date, a blank, long time; the time left out at exactly midnight.
     virtual std::string LocalDateTimeText() = 0;
     // Milliseconds from an arbitrary start; never goes back.
     virtual std::uint64_t TickMs() = 0;
 
-    // Registry, 32-bit view, full access. nullptr when the key cannot be opened.
+    // Registry, 32-bit view. An opened key is for reading; a created one (create) may also take values and
+    // subkeys; neither asks for more. nullptr when the key cannot be opened.
     virtual std::unique_ptr<RegistryKey> OpenRegistryKey(RegistryRoot root, const std::string& path, bool create) = 0;
 
     // HTTP with the system's proxy settings and root certificates, and the

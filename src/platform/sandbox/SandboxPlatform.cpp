@@ -312,6 +312,8 @@ public:
         return text;
     }
 
+    std::string SystemFolder() override { return "C:\\windows\\system32"; }
+
     std::string CommandLine() override {
         if (const char* given = std::getenv("QLR_SANDBOX_CMDLINE")) return given;
         std::ifstream in("/proc/self/cmdline", std::ios::binary);

@@ -1,4 +1,4 @@
-// Signatures on Windows: the system's CNG (bcrypt.dll). Only calls present
+// Signatures on Windows: the system's CNG (bcrypt.dll, from the system folder). Only calls present
 // on every supported Windows: BCryptHash itself is newer, so hashes are made
 // with BCryptCreateHash / BCryptHashData.
 
@@ -7,6 +7,7 @@
 
 #include "platform/Platform.h"
 #include "platform/win32/Handles.h"
+#include "platform/win32/SystemDlls.h"
 
 namespace qlr::crypto {
 
@@ -15,12 +16,13 @@ namespace {
 using win32::UniqueCngAlgorithm;
 using win32::UniqueCngHash;
 using win32::UniqueCngKey;
+namespace bcrypt = win32::bcrypt;
 
 bool Succeeded(NTSTATUS status) { return status >= 0; }
 
 UniqueCngAlgorithm OpenAlgorithm(LPCWSTR name) {
     UniqueCngAlgorithm algorithm;
-    if (!Succeeded(::BCryptOpenAlgorithmProvider(algorithm.put(), name, nullptr, 0))) algorithm.reset();
+    if (!Succeeded(bcrypt::BCryptOpenAlgorithmProvider(algorithm.put(), name, nullptr, 0))) algorithm.reset();
     return algorithm;
 }
 
@@ -28,28 +30,28 @@ class CngSha256 final : public Sha256 {
 public:
     CngSha256() : algorithm_(OpenAlgorithm(BCRYPT_SHA256_ALGORITHM)) {
         DWORD objectLength = 0, written = 0;
-        if (!algorithm_ ||
-            !Succeeded(::BCryptGetProperty(algorithm_.get(), BCRYPT_OBJECT_LENGTH,
-                                           reinterpret_cast<PUCHAR>(&objectLength), sizeof objectLength, &written, 0)))
+        if (!algorithm_ || !Succeeded(bcrypt::BCryptGetProperty(algorithm_.get(), BCRYPT_OBJECT_LENGTH,
+                                                                reinterpret_cast<PUCHAR>(&objectLength),
+                                                                sizeof objectLength, &written, 0)))
             throw RunError("SHA-256 is not available");
         // Older systems want the caller to hold the hash object's memory.
         object_.resize(objectLength);
-        if (!Succeeded(::BCryptCreateHash(algorithm_.get(), hash_.put(), object_.data(),
-                                          static_cast<ULONG>(object_.size()), nullptr, 0, 0)))
+        if (!Succeeded(bcrypt::BCryptCreateHash(algorithm_.get(), hash_.put(), object_.data(),
+                                                static_cast<ULONG>(object_.size()), nullptr, 0, 0)))
             throw RunError("SHA-256 is not available");
     }
     void Update(const void* data, std::size_t count) override {
         auto* bytes = static_cast<PUCHAR>(const_cast<void*>(data));
         while (count > 0) {
             const ULONG piece = static_cast<ULONG>(count > 0x40000000u ? 0x40000000u : count);
-            if (!Succeeded(::BCryptHashData(hash_.get(), bytes, piece, 0))) throw RunError("SHA-256 failed");
+            if (!Succeeded(bcrypt::BCryptHashData(hash_.get(), bytes, piece, 0))) throw RunError("SHA-256 failed");
             bytes += piece;
             count -= piece;
         }
     }
     Sha256Digest Finish() override {
         Sha256Digest digest{};
-        if (!Succeeded(::BCryptFinishHash(hash_.get(), digest.data(), static_cast<ULONG>(digest.size()), 0)))
+        if (!Succeeded(bcrypt::BCryptFinishHash(hash_.get(), digest.data(), static_cast<ULONG>(digest.size()), 0)))
             throw RunError("SHA-256 failed");
         return digest;
     }
@@ -72,13 +74,13 @@ bool VerifyP256(const P256PublicKey& key, const Sha256Digest& digest, const P256
     std::memcpy(blob, &header, sizeof header);
     std::memcpy(blob + sizeof header, key.data(), key.size());
     UniqueCngKey publicKey;
-    if (!Succeeded(::BCryptImportKeyPair(algorithm.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, publicKey.put(), blob,
-                                         sizeof blob, 0)))
+    if (!Succeeded(bcrypt::BCryptImportKeyPair(algorithm.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, publicKey.put(), blob,
+                                               sizeof blob, 0)))
         return false;
     Sha256Digest hash = digest;
     P256Signature rs = signature;
-    return ::BCryptVerifySignature(publicKey.get(), nullptr, hash.data(), static_cast<ULONG>(hash.size()), rs.data(),
-                                   static_cast<ULONG>(rs.size()), 0) == 0;
+    return bcrypt::BCryptVerifySignature(publicKey.get(), nullptr, hash.data(), static_cast<ULONG>(hash.size()),
+                                         rs.data(), static_cast<ULONG>(rs.size()), 0) == 0;
 }
 
 // Keys are made and packages signed on the maker's Linux machine.

@@ -6,11 +6,11 @@
 #include <windows.h>
 
 #include <objbase.h>
-#include <wininet.h>
 
 #include <utility>
-// After windows.h: it needs its types.
-#include <bcrypt.h>
+
+// WinInet and CNG handles are closed through the DLLs taken from the system folder.
+#include "platform/win32/SystemDlls.h"
 
 namespace qlr::win32 {
 
@@ -139,7 +139,7 @@ private:
 struct InternetHandleTraits {
     static HINTERNET Invalid() { return nullptr; }
     static bool Valid(HINTERNET h) { return h != nullptr; }
-    static void Close(HINTERNET h) { ::InternetCloseHandle(h); }
+    static void Close(HINTERNET h) { wininet::InternetCloseHandle(h); }
 };
 using InternetHandle = Unique<HINTERNET, InternetHandleTraits>;
 
@@ -178,21 +178,21 @@ private:
 struct CngAlgorithmTraits {
     static BCRYPT_ALG_HANDLE Invalid() { return nullptr; }
     static bool Valid(BCRYPT_ALG_HANDLE h) { return h != nullptr; }
-    static void Close(BCRYPT_ALG_HANDLE h) { ::BCryptCloseAlgorithmProvider(h, 0); }
+    static void Close(BCRYPT_ALG_HANDLE h) { bcrypt::BCryptCloseAlgorithmProvider(h, 0); }
 };
 using UniqueCngAlgorithm = Unique<BCRYPT_ALG_HANDLE, CngAlgorithmTraits>;
 
 struct CngHashTraits {
     static BCRYPT_HASH_HANDLE Invalid() { return nullptr; }
     static bool Valid(BCRYPT_HASH_HANDLE h) { return h != nullptr; }
-    static void Close(BCRYPT_HASH_HANDLE h) { ::BCryptDestroyHash(h); }
+    static void Close(BCRYPT_HASH_HANDLE h) { bcrypt::BCryptDestroyHash(h); }
 };
 using UniqueCngHash = Unique<BCRYPT_HASH_HANDLE, CngHashTraits>;
 
 struct CngKeyTraits {
     static BCRYPT_KEY_HANDLE Invalid() { return nullptr; }
     static bool Valid(BCRYPT_KEY_HANDLE h) { return h != nullptr; }
-    static void Close(BCRYPT_KEY_HANDLE h) { ::BCryptDestroyKey(h); }
+    static void Close(BCRYPT_KEY_HANDLE h) { bcrypt::BCryptDestroyKey(h); }
 };
 using UniqueCngKey = Unique<BCRYPT_KEY_HANDLE, CngKeyTraits>;
 

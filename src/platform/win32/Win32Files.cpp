@@ -115,7 +115,7 @@ bool DeleteTree(const std::string& path) {
     operation.wFunc = FO_DELETE;
     operation.pFrom = source.c_str();
     operation.pTo = nullptr;
-    operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION;
+    operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;  // unattended: never a box
     return ::SHFileOperationA(&operation) == 0;
 }
 

@@ -14,7 +14,7 @@ bool IsFile(const std::string& path);
 // MoveFileEx over the target; a running executable there is renamed aside
 // ("<name>.old-<tick>", removed at the next restart) and the move retried.
 bool MoveFileOver(const std::string& from, const std::string& to);
-// SHFileOperation FO_DELETE, silent, no confirmation, no recycle bin.
+// SHFileOperation FO_DELETE, silent, no confirmation, no error box, no recycle bin.
 bool DeleteTree(const std::string& path);
 // Shared with every other opener, so another program's handle never stops a read.
 std::unique_ptr<FileStream> OpenExistingForRead(const std::string& path);

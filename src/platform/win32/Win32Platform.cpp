@@ -1,11 +1,11 @@
 #include "platform/win32/Win32Platform.h"
 
-#include <commctrl.h>
 #include <objbase.h>
 
 #include "platform/win32/ComShellLink.h"
 #include "platform/win32/Handles.h"
 #include "platform/win32/ProgressWindowWin32.h"
+#include "platform/win32/SystemDlls.h"
 #include "platform/win32/Win32Files.h"
 #include "platform/win32/Win32Gui.h"
 #include "platform/win32/Win32Process.h"
@@ -74,6 +74,7 @@ public:
         }
     }
 
+    std::string SystemFolder() override { return win32::SystemFolder(); }
     std::string CommandLine() override { return ::GetCommandLineA(); }
 
     std::string LocalDateTimeText() override {
@@ -125,8 +126,8 @@ private:
 std::unique_ptr<Platform> CreateWin32Platform() { return std::make_unique<Win32Platform>(); }
 
 int Win32Main(int (*run)(Platform&)) {
+    HardenProcess();
     ComApartment com;  // for the shell links, on the GUI thread, for the whole run
-    ::InitCommonControls();
     auto platform = CreateWin32Platform();
     try {
         return run(*platform);

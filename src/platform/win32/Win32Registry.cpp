@@ -11,16 +11,19 @@ namespace qlr::win32 {
 
 namespace {
 
-constexpr REGSAM kAccess = KEY_ALL_ACCESS | KEY_WOW64_32KEY;
+// Only the rights the key is used with: a standard user is refused full access to HKEY_LOCAL_MACHINE, and a
+// read must not fail for that as if the key were missing.
+constexpr REGSAM kReadAccess = KEY_READ | KEY_WOW64_32KEY;
+constexpr REGSAM kWriteAccess = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_WOW64_32KEY;
 
 UniqueKey Open(HKEY parent, const std::string& path, bool create) {
     UniqueKey key;
     LONG status;
     if (create)
-        status = ::RegCreateKeyExA(parent, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, kAccess, nullptr,
+        status = ::RegCreateKeyExA(parent, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, kWriteAccess, nullptr,
                                    key.put(), nullptr);
     else
-        status = ::RegOpenKeyExA(parent, path.c_str(), 0, kAccess, key.put());
+        status = ::RegOpenKeyExA(parent, path.c_str(), 0, kReadAccess, key.put());
     if (status != ERROR_SUCCESS) key.release();
     return key;
 }

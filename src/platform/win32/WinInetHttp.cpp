@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/win32/Handles.h"
+#include "platform/win32/SystemDlls.h"
 
 namespace qlr::win32 {
 
@@ -24,7 +25,7 @@ std::optional<std::string> QueryText(HINTERNET request, DWORD what) {
     char text[2048];
     DWORD size = sizeof text - 1;
     DWORD index = 0;
-    if (!HttpQueryInfoA(request, what, text, &size, &index)) return std::nullopt;
+    if (!wininet::HttpQueryInfoA(request, what, text, &size, &index)) return std::nullopt;
     return std::string(text, size);
 }
 
@@ -54,7 +55,7 @@ std::optional<Address> Split(const std::string& url) {
     parts.dwUrlPathLength = sizeof path;
     parts.lpszExtraInfo = extra;
     parts.dwExtraInfoLength = sizeof extra;
-    if (!InternetCrackUrlA(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) return std::nullopt;
+    if (!wininet::InternetCrackUrlA(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) return std::nullopt;
     if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return std::nullopt;
     Address address;
     address.secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
@@ -68,7 +69,7 @@ std::optional<Address> Split(const std::string& url) {
 std::optional<std::string> Resolve(const std::string& base, const std::string& location) {
     std::vector<char> combined(base.size() + location.size() + 64);
     DWORD size = static_cast<DWORD>(combined.size());
-    if (!InternetCombineUrlA(base.c_str(), location.c_str(), combined.data(), &size, ICU_NO_ENCODE))
+    if (!wininet::InternetCombineUrlA(base.c_str(), location.c_str(), combined.data(), &size, ICU_NO_ENCODE))
         return std::nullopt;
     return std::string(combined.data(), size);
 }
@@ -125,7 +126,7 @@ private:
             piece.dwStructSize = sizeof piece;
             piece.lpvBuffer = block_.data();
             piece.dwBufferLength = static_cast<DWORD>(wanted);
-            if (!InternetReadFileExA(request_.get(), &piece, IRF_NO_WAIT, 0)) return Stop(true);
+            if (!wininet::InternetReadFileExA(request_.get(), &piece, IRF_NO_WAIT, 0)) return Stop(true);
             if (piece.dwBufferLength > 0) {
                 end_ = std::min<std::size_t>(piece.dwBufferLength, wanted);
                 Count(end_);
@@ -134,7 +135,7 @@ private:
             if (Clock::now() - windowStart_ >= limit_) return Stop(true);
             // Waits up to the receive timeout for more; 0 at the end of the body.
             DWORD available = 0;
-            if (!InternetQueryDataAvailable(request_.get(), &available, 0, 0)) return Stop(true);
+            if (!wininet::InternetQueryDataAvailable(request_.get(), &available, 0, 0)) return Stop(true);
             if (available == 0) return Stop(false);
         }
     }
@@ -176,21 +177,21 @@ public:
         for (int hop = 0; hop <= kMostRedirects; ++hop) {
             auto address = Split(current);
             if (!address) return nullptr;
-            InternetHandle connection(InternetConnectA(session_.get(), address->host.c_str(), address->port, nullptr,
-                                                       nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+            InternetHandle connection(wininet::InternetConnectA(session_.get(), address->host.c_str(), address->port,
+                                                                nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
             if (!connection) return nullptr;
             // Redirects are followed here, so that each hop is checked and timed.
             DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT |
                           INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI | (address->secure ? INTERNET_FLAG_SECURE : 0);
-            InternetHandle request(HttpOpenRequestA(connection.get(), "GET", address->target.c_str(), nullptr, nullptr,
-                                                    nullptr, flags, 0));
+            InternetHandle request(wininet::HttpOpenRequestA(connection.get(), "GET", address->target.c_str(), nullptr,
+                                                             nullptr, nullptr, flags, 0));
             if (!request) return nullptr;
             // Set before sending: WinInet takes them when it opens the connection.
             DWORD ms = static_cast<DWORD>(limit_.count());
             for (DWORD option :
                  {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
-                InternetSetOptionA(request.get(), option, &ms, sizeof ms);
-            if (!HttpSendRequestA(request.get(), nullptr, 0, nullptr, 0)) return nullptr;
+                wininet::InternetSetOptionA(request.get(), option, &ms, sizeof ms);
+            if (!wininet::HttpSendRequestA(request.get(), nullptr, 0, nullptr, 0)) return nullptr;
             // A connection closed before a status line is no response at all.
             auto version = QueryText(request.get(), HTTP_QUERY_VERSION);
             auto status = QueryNumber(request.get(), HTTP_QUERY_STATUS_CODE);
@@ -217,7 +218,7 @@ private:
 }  // namespace
 
 std::unique_ptr<HttpSession> OpenWinInetSession(const std::string& agent, std::chrono::milliseconds limit) {
-    HINTERNET session = InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    HINTERNET session = wininet::InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     if (!session) return nullptr;
     return std::make_unique<WinInetSession>(session, limit);
 }

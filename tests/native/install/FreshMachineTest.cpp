@@ -47,6 +47,8 @@ protected:
     void SetUp() override {
         machine.PlaceTovanel(kSetupCopy);
         machine.PlaceStandin("C:\\windows\\system32\\net.exe");
+        // Planted beside the setup copy, where a search for "net" would look first: never started.
+        machine.PlaceStandin("C:\\Downloads\\SETUP\\net.exe");
         machine.Write("C:\\windows\\system32\\GDS32.dll", "old client library");
         server.Put("Foundation.pak", Packages().foundation);
         server.Put("QLR6-39.pak", Packages().update);

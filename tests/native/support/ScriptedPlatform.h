@@ -135,6 +135,7 @@ public:
     }
     std::optional<std::string> UserName(std::uint32_t n) override { return real_.UserName(n); }
     std::string OwnPath() override { return real_.OwnPath(); }
+    std::string SystemFolder() override { return real_.SystemFolder(); }
     std::string CommandLine() override { return real_.CommandLine(); }
     std::string LocalDateTimeText() override { return real_.LocalDateTimeText(); }
     // Simulated time: every read of a response takes msPerRead.

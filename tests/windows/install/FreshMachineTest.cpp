@@ -35,7 +35,10 @@ protected:
         WineMachine::SetUp();
         RemoveTree(kSetupFolder);
         PlaceTovanel(kSetupCopy);
-        // The search for "net" looks in the program's own folder first.
+        // The system's net.exe is played by a stand-in for the test; the one planted beside the setup copy,
+        // where a search for "net" looks first, must never start.
+        systemNet = ReadBytes(SystemNet());
+        PlaceStandin(SystemNet());
         PlaceStandin(std::string(kSetupFolder) + "\\net.exe");
         WriteBytes(kClientLibrary, "old client library");
         const std::string tovanel = *ReadBytes(BuildFolder() + "\\Tovanel.exe");
@@ -49,10 +52,17 @@ protected:
         WineMachine::TearDown();
         RemoveTree(kSetupFolder);
         RemoveTree(kClientLibrary);
+        if (systemNet) WriteBytes(SystemNet(), *systemNet);
+    }
+    static std::string SystemNet() {
+        char folder[MAX_PATH] = {};
+        GetSystemDirectoryA(folder, sizeof folder);
+        return std::string(folder) + "\\net.exe";
     }
     static std::string Folder(const char* value) { return RegistryText(HKEY_CURRENT_USER, kShellFolders, value); }
 
     std::string foundation, update, list;
+    std::optional<std::string> systemNet;
 };
 
 TEST_F(FreshWindowsMachine, SetupCopyInstallsTheSuiteAndTheShellLinksPointAtTheProgramFolderCopy) {
@@ -94,8 +104,8 @@ TEST_F(FreshWindowsMachine, SetupCopyInstallsTheSuiteAndTheShellLinksPointAtTheP
     ASSERT_EQ(runs.size(), 5u);
     const std::string setup = kSetupFolder;
     std::vector<StandinRun> firebird = {
-        {setup + "\\net.exe", "net stop \"InterBase Guardian\" >NULL", setup},
-        {setup + "\\net.exe", "net stop \"InterBase Server\" >NULL", setup},
+        {SystemNet(), "net stop \"InterBase Guardian\" >NULL", setup},
+        {SystemNet(), "net stop \"InterBase Server\" >NULL", setup},
         {"C:\\Temp\\QLR\\Firebird\\Firebird-2.1.1.17910-0_Win32.exe", kInstaller + std::string(kInstallerArguments),
          setup},
     };

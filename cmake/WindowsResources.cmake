@@ -1,0 +1,17 @@
+# The manifest (asInvoker, Windows 7 to 11) and the version resource of a
+# Windows executable: product, company, the file's description, version.
+function(qlr_windows_resources target description)
+  get_target_property(name ${target} OUTPUT_NAME)
+  if(NOT name)
+    set(name ${target})
+  endif()
+  set(QLR_RC_DESCRIPTION "${description}")
+  set(QLR_RC_INTERNAL "${name}")
+  set(QLR_RC_FILENAME "${name}.exe")
+  set(QLR_RC_MANIFEST "${PROJECT_SOURCE_DIR}/cmake/windows/program.manifest")
+  set(rc "${PROJECT_BINARY_DIR}/generated/${target}.rc")
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/windows/program.rc.in ${rc} @ONLY)
+  set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS ${QLR_RC_MANIFEST})
+  target_sources(${target} PRIVATE ${rc})
+  set_target_properties(${target} PROPERTIES QLR_DESCRIPTION "${description}")
+endfunction()
