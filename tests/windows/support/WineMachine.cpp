@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <ostream>
 #include <stdexcept>
 
@@ -187,6 +188,9 @@ void WineMachine::SetUp() {
     // A folder that is some process's current folder cannot be removed.
     ::SetCurrentDirectoryA(BuildFolder().c_str());
     ResetMachine();
+    // Wine starts its desktop process for the first program that uses the
+    // desktop; that must be this one, or the desktop would start in the job.
+    ::GetDesktopWindow();
     job_.reset(::CreateJobObjectA(nullptr, nullptr));
     ASSERT_TRUE(job_) << "no job object";
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
@@ -279,7 +283,24 @@ bool WineMachine::WaitForAllEnded(DWORD timeoutMs) {
                                          sizeof accounting, nullptr))
             return false;
         if (accounting.ActiveProcesses == 0) return true;
-        if (::GetTickCount64() >= end) return false;
+        if (::GetTickCount64() >= end) {
+            // Name what is left, so a failure says which program did not end.
+            struct {
+                JOBOBJECT_BASIC_PROCESS_ID_LIST list;
+                ULONG_PTR more[63];
+            } ids{};
+            ids.list.NumberOfAssignedProcesses = 64;
+            if (::QueryInformationJobObject(job_.get(), JobObjectBasicProcessIdList, &ids, sizeof ids, nullptr))
+                for (DWORD i = 0; i < ids.list.NumberOfProcessIdsInList; ++i) {
+                    char name[MAX_PATH] = "?";
+                    DWORD size = sizeof name;
+                    UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                                       static_cast<DWORD>(ids.list.ProcessIdList[i])));
+                    if (process) ::QueryFullProcessImageNameA(process.get(), 0, name, &size);
+                    std::cerr << "still running: " << ids.list.ProcessIdList[i] << " " << name << "\n";
+                }
+            return false;
+        }
         ::Sleep(50);
     }
 }
