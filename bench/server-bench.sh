@@ -166,7 +166,8 @@ awk -v n="$lines" 'BEGIN {
 echo "report over $(wc -l <"$work/checkins.log") lines ..."
 /usr/bin/time -f '%e %M' -o "$work/report.time" "$server" report --output "$work/report.html" "$work/checkins.log"
 read -r wall memory <"$work/report.time"
-printf '{"name": "report over %s log lines", "wall": %s, "memory": %s}\n' "$lines" "$wall" "$memory" >>"$QLR_BENCH_RESULTS"
+printf '{"name": "report over %s log lines", "wall": %s, "memory": %s}\n' "$lines" "$wall" "$memory" \
+  >>"$QLR_BENCH_RESULTS"
 
 # ---- the section in bench/RESULTS.md -------------------------------------------
 python3 - "$QLR_BENCH_RESULTS" bench/RESULTS.md "$runs" "$(git describe --always --dirty 2>/dev/null || echo unknown)" \

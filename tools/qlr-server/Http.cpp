@@ -46,8 +46,9 @@ std::optional<std::uint64_t> Number(std::string_view text) {
     for (char c : text) {
         if (c < '0' || c > '9') return std::nullopt;
         const auto digit = static_cast<std::uint64_t>(c - '0');
-        value = value > (std::numeric_limits<std::uint64_t>::max() - digit) / 10 ? std::numeric_limits<std::uint64_t>::max()
-                                                                                 : value * 10 + digit;
+        value = value > (std::numeric_limits<std::uint64_t>::max() - digit) / 10
+                    ? std::numeric_limits<std::uint64_t>::max()
+                    : value * 10 + digit;
     }
     return value;
 }
@@ -83,7 +84,8 @@ int ParseHead(std::string_view head, RequestHead& request) {
     while (lineEnd != std::string_view::npos && lineEnd + 1 < head.size()) {
         const auto start = lineEnd + 1;
         lineEnd = head.find('\n', start);
-        const std::string_view field = head.substr(start, lineEnd == std::string_view::npos ? lineEnd : lineEnd - start);
+        const std::string_view field =
+            head.substr(start, lineEnd == std::string_view::npos ? lineEnd : lineEnd - start);
         if (Trimmed(field).empty()) break;
         if (field.front() == ' ' || field.front() == '\t') return 400;  // folded lines are not HTTP/1.1
         const auto colon = field.find(':');

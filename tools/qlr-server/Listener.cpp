@@ -31,9 +31,9 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 using sandbox::UniqueFd;
 
-constexpr auto kIdleLimit = 5s;  // between requests
-constexpr auto kHeadLimit = 5s;  // a request line and headers, whole; a TLS handshake
-constexpr auto kSendLimit = 60s;  // a reply that goes nowhere
+constexpr auto kIdleLimit = 5s;    // between requests
+constexpr auto kHeadLimit = 5s;    // a request line and headers, whole; a TLS handshake
+constexpr auto kSendLimit = 60s;   // a reply that goes nowhere
 constexpr auto kLingerLimit = 2s;  // reading what a refused client still sends
 constexpr auto kSweepEvery = 250ms;
 constexpr std::size_t kHeadBytes = 16 * 1024;
@@ -116,7 +116,8 @@ namespace {
 class Loop {
 public:
     explicit Loop(Listener::Shared& shared) : shared_(shared), epoll_(epoll_create1(EPOLL_CLOEXEC)) {
-        if (!epoll_ || !shared_.stop) throw std::runtime_error(std::string("cannot wait for events: ") + strerror(errno));
+        if (!epoll_ || !shared_.stop)
+            throw std::runtime_error(std::string("cannot wait for events: ") + strerror(errno));
         epoll_event stop{EPOLLIN, {.u64 = kStopKey}};
         epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, shared_.stop.get(), &stop);
         Accepting(true);
@@ -127,7 +128,8 @@ public:
         auto sweep = Clock::now() + kSweepEvery;
         for (;;) {
             const auto wait = std::chrono::ceil<std::chrono::milliseconds>(sweep - Clock::now()).count();
-            const int count = epoll_wait(epoll_.get(), events, kEventsPerWait, static_cast<int>(std::max<long>(wait, 0)));
+            const int count =
+                epoll_wait(epoll_.get(), events, kEventsPerWait, static_cast<int>(std::max<long>(wait, 0)));
             if (count < 0 && errno != EINTR) break;
             for (int i = 0; i < count; ++i) {
                 const std::uint64_t key = events[i].data.u64;
@@ -322,7 +324,8 @@ private:
     void Refuse(Connection& c, int status, bool head, bool http10) {
         c.reply = Reply{};
         c.reply.status = status;
-        c.reply.headers = status == 405 ? "Allow: GET, HEAD\r\nContent-Type: text/plain\r\n" : "Content-Type: text/plain\r\n";
+        c.reply.headers =
+            status == 405 ? "Allow: GET, HEAD\r\nContent-Type: text/plain\r\n" : "Content-Type: text/plain\r\n";
         c.reply.body = std::to_string(status) + " " + StatusText(status) + "\n";
         c.in.clear();
         c.scanned = 0;
@@ -337,7 +340,10 @@ private:
         c.closeAfter = !keepAlive || ++c.served >= kRequestsPerConnection;
         c.out = "HTTP/1.1 " + std::to_string(reply.status) + " " + StatusText(reply.status) + "\r\nDate: " + Date() +
                 "\r\n" + reply.headers + "Content-Length: " + std::to_string(length) + "\r\n" +
-                (c.closeAfter ? "Connection: close\r\n" : http10 ? "Connection: keep-alive\r\n" : "") + "\r\n";
+                (c.closeAfter ? "Connection: close\r\n"
+                 : http10     ? "Connection: keep-alive\r\n"
+                              : "") +
+                "\r\n";
         c.headBytes = c.out.size();
         c.outAt = 0;
         if (!head && !inFile) c.out += reply.body;
@@ -408,8 +414,9 @@ private:
     static long SendPiece(Connection& c) {
         if (c.pieceAt == c.pieceEnd) {
             ssize_t n;
-            do n = pread(c.reply.file.get(), c.piece.get(), std::min<std::uint64_t>(c.fileEnd - c.fileAt, kTlsPiece),
-                         static_cast<off_t>(c.fileAt));
+            do
+                n = pread(c.reply.file.get(), c.piece.get(), std::min<std::uint64_t>(c.fileEnd - c.fileAt, kTlsPiece),
+                          static_cast<off_t>(c.fileAt));
             while (n < 0 && errno == EINTR);
             if (n <= 0) return 0;
             c.pieceAt = 0;

@@ -102,8 +102,8 @@ void UpdateServer::ServePackage(const std::string& name, const Request& request,
     reply.file = std::move(file);
     if (request.head.method == "HEAD") return;  // nothing was downloaded
     reply.done = [this, head, status = reply.status, length = reply.length](std::uint64_t sent, bool complete) {
-        log_.Add(LocalTimeText() + "\t" + head + "\tStatus=" + std::to_string(status) + "\tBytes=" +
-                 std::to_string(sent) + "\tComplete=" + (complete && sent == length ? "OK" : ""));
+        log_.Add(LocalTimeText() + "\t" + head + "\tStatus=" + std::to_string(status) +
+                 "\tBytes=" + std::to_string(sent) + "\tComplete=" + (complete && sent == length ? "OK" : ""));
     };
 }
 

@@ -69,10 +69,10 @@ protected:
             }
             checkIns << CheckIn(d % 2, d, 50, 0) << "\n";  // school 0 checks in twice a day
         }
-        qlrLog << Download(false, 29, 55, "10.0.0.1", "200", true) << "\n"    // a second one, same day
-               << Download(false, 29, 56, "10.9.9.9", "200", true) << "\n"    // no check-in from there
-               << Download(false, 29, 57, "10.0.3.1", "200", false) << "\n"   // cut short
-               << Download(false, 29, 58, "10.0.4.1", "404", false) << "\n"   // not there
+        qlrLog << Download(false, 29, 55, "10.0.0.1", "200", true) << "\n"   // a second one, same day
+               << Download(false, 29, 56, "10.9.9.9", "200", true) << "\n"   // no check-in from there
+               << Download(false, 29, 57, "10.0.3.1", "200", false) << "\n"  // cut short
+               << Download(false, 29, 58, "10.0.4.1", "404", false) << "\n"  // not there
                << Download(false, 29, 59, "10.0.5.1", "206", true) << "\n";  // the rest of a resumed one
     }
     void TearDown() override { fs::remove_all(dir); }

@@ -182,13 +182,29 @@ TEST_F(BothServers, AnswerRangesAlikeAndOnlyOfTheSameFile) {
     const Case cases[] = {
         {"the rest", {"Range: bytes=1000-"}, 206, 1000, n - 1000, "bytes 1000-" + lastByte + "/" + size},
         {"a part", {"Range: bytes=10-19"}, 206, 10, 10, "bytes 10-19/" + size},
-        {"cut at the end", {"Range: bytes=" + std::to_string(n - 5) + "-" + std::to_string(n + 100)}, 206, n - 5, 5,
+        {"cut at the end",
+         {"Range: bytes=" + std::to_string(n - 5) + "-" + std::to_string(n + 100)},
+         206,
+         n - 5,
+         5,
          "bytes " + std::to_string(n - 5) + "-" + lastByte + "/" + size},
-        {"the last bytes", {"Range: bytes=-100"}, 206, n - 100, 100,
+        {"the last bytes",
+         {"Range: bytes=-100"},
+         206,
+         n - 100,
+         100,
          "bytes " + std::to_string(n - 100) + "-" + lastByte + "/" + size},
-        {"same tag", {"Range: bytes=1000-", "If-Range: " + tag}, 206, 1000, n - 1000,
+        {"same tag",
+         {"Range: bytes=1000-", "If-Range: " + tag},
+         206,
+         1000,
+         n - 1000,
          "bytes 1000-" + lastByte + "/" + size},
-        {"same date", {"Range: bytes=1000-", "If-Range: " + date}, 206, 1000, n - 1000,
+        {"same date",
+         {"Range: bytes=1000-", "If-Range: " + date},
+         206,
+         1000,
+         n - 1000,
          "bytes 1000-" + lastByte + "/" + size},
         {"another file's tag", {"Range: bytes=1000-", "If-Range: \"5f000000-10\""}, 200, 0, n, ""},
         {"a weak tag", {"Range: bytes=1000-", "If-Range: W/" + tag}, 200, 0, n, ""},
@@ -211,7 +227,8 @@ TEST_F(BothServers, AnswerRangesAlikeAndOnlyOfTheSameFile) {
     }
     // Each part is logged as what went out.
     const std::string log = qlr.Log(2 + std::size(cases));
-    EXPECT_NE(log.find("\tStatus=206\tBytes=" + std::to_string(n - 1000) + "\tComplete=OK\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("\tStatus=206\tBytes=" + std::to_string(n - 1000) + "\tComplete=OK\n"), std::string::npos)
+        << log;
     EXPECT_NE(log.find("\tStatus=206\tBytes=10\tComplete=OK\n"), std::string::npos) << log;
     EXPECT_NE(log.find("\tStatus=416\tBytes=0\tComplete=\n"), std::string::npos) << log;
 }

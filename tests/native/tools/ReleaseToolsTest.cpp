@@ -440,7 +440,8 @@ std::vector<std::string> Exchange(int port, const std::string& sent, std::string
     close(sock);
     std::vector<std::string> statuses;
     for (auto at = received.find("HTTP/1.1 "); at != std::string::npos; at = received.find("\r\nHTTP/1.1 ", at + 1))
-        statuses.push_back(received.substr(at + (at == 0 ? 0 : 2), received.find('\r', at + 2) - at - (at == 0 ? 0 : 2)));
+        statuses.push_back(
+            received.substr(at + (at == 0 ? 0 : 2), received.find('\r', at + 2) - at - (at == 0 ? 0 : 2)));
     return statuses;
 }
 
@@ -456,19 +457,30 @@ TEST(QlrServer, AnswersEachRequestOfAConnectionAndRefusesWhatItCannotServe) {
         std::string ending;  // of all that came back
     };
     const Case cases[] = {
-        {"two at once, the second closing", list + "\r\n" + list + "Connection: close\r\n\r\n",
-         {"HTTP/1.1 200 OK", "HTTP/1.1 200 OK"}, "Connection: close\r\n\r\nQLR6-39.pak 8\r\n"},
-        {"HTTP/1.0 closes", "GET /updates/QLR6-39.pak HTTP/1.0\r\nRange: bytes=2-4\r\n\r\n",
-         {"HTTP/1.1 206 Partial Content"}, "Connection: close\r\n\r\ncde"},
-        {"headers only", "HEAD /updates/QLR6-39.pak HTTP/1.1\r\nConnection: close\r\n\r\n", {"HTTP/1.1 200 OK"},
+        {"two at once, the second closing",
+         list + "\r\n" + list + "Connection: close\r\n\r\n",
+         {"HTTP/1.1 200 OK", "HTTP/1.1 200 OK"},
+         "Connection: close\r\n\r\nQLR6-39.pak 8\r\n"},
+        {"HTTP/1.0 closes",
+         "GET /updates/QLR6-39.pak HTTP/1.0\r\nRange: bytes=2-4\r\n\r\n",
+         {"HTTP/1.1 206 Partial Content"},
+         "Connection: close\r\n\r\ncde"},
+        {"headers only",
+         "HEAD /updates/QLR6-39.pak HTTP/1.1\r\nConnection: close\r\n\r\n",
+         {"HTTP/1.1 200 OK"},
          "Content-Length: 8\r\nConnection: close\r\n\r\n"},
         {"a body", "POST /index.php HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc", {"HTTP/1.1 405 Method Not Allowed"}, ""},
-        {"a body with GET", "GET /index.php HTTP/1.1\r\nContent-Length: 3\r\n\r\nGET", {"HTTP/1.1 400 Bad Request"}, ""},
+        {"a body with GET",
+         "GET /index.php HTTP/1.1\r\nContent-Length: 3\r\n\r\nGET",
+         {"HTTP/1.1 400 Bad Request"},
+         ""},
         {"not HTTP", "HELLO\r\n\r\n", {"HTTP/1.1 400 Bad Request"}, ""},
         {"HTTP/2", "GET /index.php HTTP/2.0\r\n\r\n", {"HTTP/1.1 505 HTTP Version Not Supported"}, ""},
         {"folded header", list + " folded\r\n\r\n", {"HTTP/1.1 400 Bad Request"}, ""},
-        {"headers beyond 16 KiB", list + "X: " + std::string(17000, 'x') + "\r\n\r\n",
-         {"HTTP/1.1 431 Request Header Fields Too Large"}, ""},
+        {"headers beyond 16 KiB",
+         list + "X: " + std::string(17000, 'x') + "\r\n\r\n",
+         {"HTTP/1.1 431 Request Header Fields Too Large"},
+         ""},
     };
     for (const Case& c : cases) {
         std::string received;
