@@ -43,7 +43,8 @@ constexpr std::uint64_t kSendfileBytes = std::uint64_t{1} << 30;
 constexpr int kRequestsPerConnection = 1000;
 constexpr int kAcceptsPerWake = 64;
 constexpr int kEventsPerWait = 128;
-constexpr std::uint64_t kListenKey = std::numeric_limits<std::uint64_t>::max(), kStopKey = kListenKey - 1;
+constexpr std::uint64_t kListenKey = std::numeric_limits<std::uint64_t>::max(), kStopKey = kListenKey - 1,
+                        kChangeKey = kListenKey - 2;
 constexpr long kWouldBlock = -1;
 
 struct TlsFree {
@@ -109,6 +110,8 @@ struct Listener::Shared {
     TlsContext tls;
     UniqueFd listening;
     UniqueFd stop{eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+    int changes = -1;
+    std::function<void()> changed;
 };
 
 namespace {
@@ -120,6 +123,8 @@ public:
             throw std::runtime_error(std::string("cannot wait for events: ") + strerror(errno));
         epoll_event stop{EPOLLIN, {.u64 = kStopKey}};
         epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, shared_.stop.get(), &stop);
+        epoll_event change{EPOLLIN, {.u64 = kChangeKey}};
+        if (shared_.changes >= 0) epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, shared_.changes, &change);
         Accepting(true);
     }
 
@@ -131,8 +136,13 @@ public:
             const int count =
                 epoll_wait(epoll_.get(), events, kEventsPerWait, static_cast<int>(std::max<long>(wait, 0)));
             if (count < 0 && errno != EINTR) break;
+            // A change that is in is taken in before the requests that came with it.
+            if (std::any_of(events, events + std::max(count, 0),
+                            [](const epoll_event& e) { return e.data.u64 == kChangeKey; }))
+                shared_.changed();
             for (int i = 0; i < count; ++i) {
                 const std::uint64_t key = events[i].data.u64;
+                if (key == kChangeKey) continue;
                 if (key == kStopKey) return CloseAll();
                 if (key == kListenKey) {
                     Accept();
@@ -532,6 +542,11 @@ void Listener::Run() {
     for (unsigned i = 1; i < count; ++i) threads.emplace_back([&loop = *loops[i]] { loop.Run(); });
     loops[0]->Run();
     for (auto& thread : threads) thread.join();
+}
+
+void Listener::WatchChanges(int fd, std::function<void()> changed) {
+    shared_->changes = fd;
+    shared_->changed = std::move(changed);
 }
 
 void Listener::Stop() {

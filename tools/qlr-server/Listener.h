@@ -46,6 +46,9 @@ public:
 
     // The bound port, or -1 with a readable reason in `error`.
     int Bind(const std::string& host, int port, std::string& error);
+    // Before Run: `changed` is called when `fd` turns readable, before any request
+    // that arrives with or after that is handled.
+    void WatchChanges(int fd, std::function<void()> changed);
     // Serves until Stop(); every reply in flight then ends as incomplete.
     void Run();
     // From any thread.

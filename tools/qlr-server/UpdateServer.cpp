@@ -33,7 +33,10 @@ UpdateServer::UpdateServer(ServeOptions options)
       publisher_(options_.root),
       log_(options_.root / "checkins.log"),
       listener_([this](const Request& request, Reply& reply) { Handle(request, reply); }, options_.tlsCertificate,
-                options_.tlsKey) {}
+                options_.tlsKey) {
+    // Requests never wait for a look at the folder; a change is taken in as it comes.
+    listener_.WatchChanges(publisher_.ChangeDescriptor(), [this] { publisher_.Refresh(); });
+}
 
 int UpdateServer::Run() {
     std::string error;

@@ -306,8 +306,15 @@ TEST(QlrServer, ListsThePackagesByNameWithTheirSizes) {
     server.Put("Foundation.pak", std::string(600, 'f'));
     server.Put("QLR6-38.pak", std::string(99, 'a'));
     server.Put("readme.txt", "not a package");
-    EXPECT_EQ(Get(server.BaseUrl() + "index.php?School=x&SMSID=x&USER=office"),
-              "Foundation.pak 600\r\nQLR6-38.pak 99\r\nQLR6-39.pak 1234\r\n");
+    const std::string list = server.BaseUrl() + "index.php?School=x&SMSID=x&USER=office";
+    EXPECT_EQ(Get(list), "Foundation.pak 600\r\nQLR6-38.pak 99\r\nQLR6-39.pak 1234\r\n");
+    // A package still being copied in is offered once it is whole.
+    {
+        std::ofstream copying(server.Folder() / "updates" / "QLR6-40.pak", std::ios::binary);
+        copying << std::string(500, 'c') << std::flush;
+        EXPECT_EQ(Get(list), "Foundation.pak 600\r\nQLR6-38.pak 99\r\nQLR6-39.pak 1234\r\n");
+    }
+    EXPECT_EQ(Get(list), "Foundation.pak 600\r\nQLR6-38.pak 99\r\nQLR6-39.pak 1234\r\nQLR6-40.pak 500\r\n");
 }
 
 TEST(QlrServer, ServesPackagesAndNothingElse) {
