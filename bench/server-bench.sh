@@ -159,7 +159,8 @@ awk -v n="$lines" 'BEGIN {
     if (d % 2) t = sprintf("2026-11-%02dT%02d:%02d:%02d+01:00", d, h, m, i % 60)
     else t = sprintf("2026-11-%02d %02d:%02d:%02d", d, h, m, i % 60)
     a = "10." int(s / 250) "." (s % 250) ".1"
-    if (i % 40 == 39) printf "%s\t%s\tPackage=QLR6-%d.pak\tStatus=200\tBytes=3000000\tComplete=OK\n", t, a, 38 + (d > 15)
+    if (i % 40 == 39)
+      printf "%s\t%s\tPackage=QLR6-%d.pak\tStatus=200\tBytes=3000000\tComplete=OK\n", t, a, 38 + (d > 15)
     else if (s % 2) printf "%s\t%s\tSchool=School%%20%d\tSMSID=x\tUSER=office\n", t, a, s
     else printf "%s\t%s\tSchool=School %d\tSMSID=%d\tUSER=office\n", t, a, s, 90000 + s
   } }' >"$work/checkins.log"
@@ -171,9 +172,9 @@ printf '{"name": "report over %s log lines", "wall": %s, "memory": %s}\n' "$line
 
 # ---- the section in bench/RESULTS.md -------------------------------------------
 python3 - "$QLR_BENCH_RESULTS" bench/RESULTS.md "$runs" "$(git describe --always --dirty 2>/dev/null || echo unknown)" \
-    "$(nginx -v 2>&1 | sed 's/.*nginx\///')" <<'EOF'
+    "$(nginx -v 2>&1 | sed 's/.*nginx\///')" "$ab_requests" <<'EOF'
 import json, os, platform, sys, time
-results, out, runs, revision, nginx = sys.argv[1:]
+results, out, runs, revision, nginx, ab = sys.argv[1:]
 rows = [json.loads(line) for line in open(results)]
 cpu = next((l.split(":", 1)[1].strip() for l in open("/proc/cpuinfo") if l.startswith("model name")), "?")
 lines = ["## Update server", "",
@@ -181,12 +182,14 @@ lines = ["## Update server", "",
          f"{os.cpu_count()} cores, {platform.system()} {platform.release()}, shared with other engineers' builds "
          f"while it ran, so qlr-server (release build) and nginx {nginx} (worker_processes auto, sendfile, no log) "
          f"ran in turn, A B A B ..., and each ratio compares neighbours under the same load. Revision {revision}; "
-         f"{runs} counted pairs per ratio after one warm-up pair; the ratio is the median with the lowest and highest.",
+         f"{runs} counted pairs per ratio after one warm-up pair, {ab} list requests or 2 packages per client in each "
+         f"ab run; the ratio is the median with the lowest and highest.",
          "", "| Figure (A vs B) | Now | Goal | Met | Now, median A / B |", "|---|---|---|---|---|"]
 for row in rows:
     if "ratio" in row:
         goal = "at least 1.0x"
-        met = "yes" if row["ratio"] >= 1.0 else "no"
+        # Met only when even the worst pair is; the median alone is at parity within the noise.
+        met = "yes" if row["ratio_min"] >= 1.0 else "median only" if row["ratio"] >= 1.0 else "no"
         lines.append(f"| {row['name']} | {row['ratio']:.2f}x ({row['ratio_min']:.2f} to {row['ratio_max']:.2f}) "
                      f"| {goal} | {met} | {row['a']:.4g} / {row['b']:.4g} {row['unit']} |")
     elif "latency" in row:

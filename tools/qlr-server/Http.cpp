@@ -141,10 +141,10 @@ std::string QueryValue(std::string_view query, std::string_view name) {
 std::optional<ByteRange> ParseRange(std::string_view header, std::uint64_t size) {
     header = Trimmed(header);
     if (header.size() < 6 || !EqualNoCase(header.substr(0, 6), "bytes=")) return std::nullopt;
-    const std::string_view spec = Trimmed(header.substr(6));
-    const auto dash = spec.find('-');
-    if (dash == std::string_view::npos || spec.find(',') != std::string_view::npos) return std::nullopt;
-    const std::string_view from = Trimmed(spec.substr(0, dash)), to = Trimmed(spec.substr(dash + 1));
+    const std::string_view wanted = Trimmed(header.substr(6));
+    const auto dash = wanted.find('-');
+    if (dash == std::string_view::npos || wanted.find(',') != std::string_view::npos) return std::nullopt;
+    const std::string_view from = Trimmed(wanted.substr(0, dash)), to = Trimmed(wanted.substr(dash + 1));
     if (from.empty()) {  // the last N bytes
         const auto suffix = Number(to);
         if (!suffix) return std::nullopt;
