@@ -64,11 +64,16 @@ std::string Printable(const std::string& text) {
 }
 
 std::string LocalTimeText() {
-    std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+    // localtime_r takes a process-wide lock: once a second per thread is enough.
+    thread_local std::time_t last = -1;
+    thread_local char text[32];
+    const std::time_t t = std::time(nullptr);
+    if (t != last) {
+        std::tm tm{};
+        localtime_r(&t, &tm);
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+        last = t;
+    }
     return text;
 }
 

@@ -1,62 +1,63 @@
 #pragma once
-// The HTTP server underneath qlr-server, hardened against slow and idle
-// clients: a request whose line and headers take longer than a few seconds is
-// dropped, an idle connection is closed after the keep-alive time, enough
-// workers serve the rest, and the listen backlog is a real one. The port is
-// never shared with another process (no SO_REUSEPORT).
+// The HTTP server underneath qlr-server: one event loop (epoll) per core,
+// each accepting from the one listening socket and serving its connections
+// to the end; files go out with sendfile (HTTPS: in pieces). A slow or idle
+// client costs a descriptor and a few hundred bytes, never a thread:
+// request lines and headers that take longer than 5 s are dropped, idle
+// connections are closed after 5 s, and a reader that takes nothing for
+// 60 s is dropped. The port is never shared with another process (no
+// SO_REUSEPORT).
 
-#include <httplib.h>
-
-#include <sys/socket.h>
-
-#include <cerrno>
-#include <cstring>
+#include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
+
+#include "Http.h"
+#include "platform/sandbox/UniqueFd.h"
 
 namespace qlr::server {
 
-// Enough workers, and no port shared with another process.
-void Harden(httplib::Server& server);
+struct Request {
+    RequestHead head;
+    std::string remoteAddress;
+};
 
-// Binds like httplib, but with a real listen backlog and a readable reason
-// when the port cannot be had.
-template <class Base>
-class Bindable : public Base {
+struct Reply {
+    int status = 200;
+    std::string headers;  // further header lines, each ending in CR LF
+    std::string body;     // sent when there is no file
+    sandbox::UniqueFd file;
+    std::uint64_t offset = 0, length = 0;  // the part of `file` that is the body
+    // Told once, when the reply ended: the body bytes that went out and whether they were all.
+    std::function<void(std::uint64_t sent, bool complete)> done;
+};
+
+// Called on a loop's thread, concurrently with other loops.
+using Handler = std::function<void(const Request&, Reply&)>;
+
+class Listener {
 public:
-    using Base::Base;
+    // HTTPS when given a PEM certificate (chain) and its key; throws std::runtime_error when they cannot be used.
+    explicit Listener(Handler handler, const std::string& certificate = "", const std::string& key = "");
+    ~Listener();
+    Listener(const Listener&) = delete;
+    Listener& operator=(const Listener&) = delete;
 
     // The bound port, or -1 with a readable reason in `error`.
-    int Bind(const std::string& host, int port, std::string& error) {
-        const int bound = port == 0 ? this->bind_to_any_port(host) : (this->bind_to_port(host, port) ? port : -1);
-        if (bound < 0) {
-            const int reason = errno;
-            error = reason == EADDRINUSE ? "the port is already in use" : std::strerror(reason);
-            return -1;
-        }
-        // httplib listens with a backlog of 5; a burst of schools needs more.
-        ::listen(this->svr_sock_, 1024);
-        return bound;
-    }
-};
+    int Bind(const std::string& host, int port, std::string& error);
+    // Before Run: `changed` is called when `fd` turns readable, before any request
+    // that arrives with or after that is handled.
+    void WatchChanges(int fd, std::function<void()> changed);
+    // Serves until Stop(); every reply in flight then ends as incomplete.
+    void Run();
+    // From any thread.
+    void Stop();
 
-class Listener : public Bindable<httplib::Server> {
-public:
-    Listener() { Harden(*this); }
+    struct Shared;  // what the loops share
 
-protected:
-    bool process_and_close_socket(socket_t sock) override;
-};
-
-// HTTPS: the same workers and backlog; TLS connections keep httplib's own
-// per-read time limits instead of the plain listener's header deadline.
-class TlsListener : public Bindable<httplib::SSLServer> {
-public:
-    TlsListener(const std::string& certificate, const std::string& key)
-        : Bindable<httplib::SSLServer>(certificate.c_str(), key.c_str()) {
-        Harden(*this);
-        set_read_timeout(5, 0);
-        set_keep_alive_timeout(5);
-    }
+private:
+    std::unique_ptr<Shared> shared_;
 };
 
 }  // namespace qlr::server

@@ -11,8 +11,9 @@ namespace qlr::server {
 
 namespace {
 
-constexpr std::uint32_t kChanges =
-    IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE | IN_MODIFY | IN_ATTRIB;
+// A file counts once it is closed or moved in: one still being written (a package being
+// copied, rollout.txt half saved) is never published.
+constexpr std::uint32_t kChanges = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE | IN_ATTRIB;
 
 }  // namespace
 
@@ -51,6 +52,7 @@ bool Publisher::Changed(bool wait) {
             const char* name = event->len ? event->name : "";
             const bool inUpdates = event->wd == updatesWatch_;
             if (inUpdates && (event->mask & IN_IGNORED)) updatesWatch_ = -1;
+            if ((event->mask & IN_CREATE) && !(event->mask & IN_ISDIR)) continue;
             if (inUpdates || (event->mask & IN_Q_OVERFLOW) || std::strcmp(name, "rollout.txt") == 0 ||
                 std::strcmp(name, "updates") == 0)
                 changed = true;
@@ -81,8 +83,13 @@ void Publisher::Adopt(std::shared_ptr<const Publication> next) {
 
 std::shared_ptr<const Publication> Publisher::Current() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (Changed(false)) Publish();
+    if (inotify_ < 0) Publish();
     return current_;
+}
+
+void Publisher::Refresh() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (Changed(false)) Publish();
 }
 
 bool Publisher::WaitForChange() {

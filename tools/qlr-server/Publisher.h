@@ -20,10 +20,16 @@ public:
     Publisher(const Publisher&) = delete;
     Publisher& operator=(const Publisher&) = delete;
 
-    // The current publication. After a change that cannot be published (a
+    // The current publication: as of the last Refresh() while ChangeDescriptor()
+    // is one, else built afresh. After a change that cannot be published (a
     // damaged rollout.txt) the last good one stays and the reason goes to
     // standard error once.
     std::shared_ptr<const Publication> Current();
+
+    // Readable when something may have changed (-1 when nothing is watched);
+    // Refresh() then publishes again if it did.
+    int ChangeDescriptor() const { return inotify_; }
+    void Refresh();
 
     // Blocks until something changed (for `publish --watch`); false without inotify.
     bool WaitForChange();

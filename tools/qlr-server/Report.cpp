@@ -78,7 +78,8 @@ void Report::Add(const LogRecord& record) {
         lastVisit_[record.address] = Visit{school, record.seconds};
         return;
     }
-    if (record.status != 200) return;
+    // A resumed download ends with the 206 that delivered its last part.
+    if (record.status != 200 && record.status != 206) return;
     if (!record.complete) {
         ++incomplete_;
         return;

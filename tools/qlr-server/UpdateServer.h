@@ -1,7 +1,8 @@
 #pragma once
 // The update server: index.php answers with the published list of the
-// school's rollout bucket, updates/NAME.pak with the package; every list
-// request and package request is a line of ROOT/checkins.log.
+// school's rollout bucket, updates/NAME.pak with the package (or the byte
+// range asked for); every list request and package request is a line of
+// ROOT/checkins.log.
 
 #include <filesystem>
 #include <memory>
@@ -31,16 +32,15 @@ public:
     void Stop();
 
 private:
-    void Serve(const httplib::Request& request, httplib::Response& response);
-    void ServePackage(const std::string& name, const httplib::Request& request, httplib::Response& response);
+    void Handle(const Request& request, Reply& reply);
+    void ServeList(const Request& request, Reply& reply);
+    void ServePackage(const std::string& name, const Request& request, Reply& reply);
 
     ServeOptions options_;
     std::filesystem::path updates_;
     Publisher publisher_;
     CheckInLog log_;
-    std::unique_ptr<Listener> plain_;
-    std::unique_ptr<TlsListener> tls_;
-    httplib::Server* http_;
+    Listener listener_;
 };
 
 }  // namespace qlr::server

@@ -69,10 +69,11 @@ protected:
             }
             checkIns << CheckIn(d % 2, d, 50, 0) << "\n";  // school 0 checks in twice a day
         }
-        qlrLog << Download(false, 29, 55, "10.0.0.1", "200", true) << "\n"    // a second one, same day
-               << Download(false, 29, 56, "10.9.9.9", "200", true) << "\n"    // no check-in from there
-               << Download(false, 29, 57, "10.0.3.1", "200", false) << "\n"   // cut short
-               << Download(false, 29, 58, "10.0.4.1", "404", false) << "\n";  // not there
+        qlrLog << Download(false, 29, 55, "10.0.0.1", "200", true) << "\n"   // a second one, same day
+               << Download(false, 29, 56, "10.9.9.9", "200", true) << "\n"   // no check-in from there
+               << Download(false, 29, 57, "10.0.3.1", "200", false) << "\n"  // cut short
+               << Download(false, 29, 58, "10.0.4.1", "404", false) << "\n"  // not there
+               << Download(false, 29, 59, "10.0.5.1", "206", true) << "\n";  // the rest of a resumed one
     }
     void TearDown() override { fs::remove_all(dir); }
 
@@ -110,11 +111,11 @@ TEST_F(ReportOfAMonth, BrowserShowsTheCountsTheLogsHold) {
     for (int s = 0; s < kSchools; ++s) checkIns += LastDay(s) + 1;
     EXPECT_EQ(Shown(dom, "total-schools"), std::to_string(kSchools));
     EXPECT_EQ(Shown(dom, "total-checkins"), std::to_string(checkIns));
-    EXPECT_EQ(Shown(dom, "total-downloads"), "22");
+    EXPECT_EQ(Shown(dom, "total-downloads"), "23");
     EXPECT_EQ(Shown(dom, "total-uncredited"), "1");
     EXPECT_EQ(Shown(dom, "total-incomplete"), "1");
     EXPECT_EQ(Shown(dom, "total-damaged"), "5");
-    EXPECT_EQ(Shown(dom, "total-lines"), std::to_string(checkIns + 20 + 4 + 5));
+    EXPECT_EQ(Shown(dom, "total-lines"), std::to_string(checkIns + 20 + 5 + 5));
     EXPECT_EQ(Shown(dom, "period"), "From 2026-11-01 to 2026-11-30.");
     // Schools 30 to 37 were last seen on days 15 to 22, more than 7 days before the last.
     EXPECT_EQ(Shown(dom, "quiet-count"), "8 schools");

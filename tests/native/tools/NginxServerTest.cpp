@@ -1,9 +1,11 @@
 // Serving at scale: qlr-server and nginx (deploy/nginx/qlr.conf) over one
-// folder answer every school alike, staged rollouts included; whole updates
+// folder answer every school alike, staged rollouts and byte ranges included; whole updates
 // run against nginx; both servers' check-in logs read back alike.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <set>
 
 #include "LogRecord.h"
@@ -128,25 +130,131 @@ TEST_F(BothServers, ServeTheSamePackagesAndRefuseTheSameAddresses) {
     }
 }
 
-TEST(NginxTls, ServesTheListOverHttpsWhenGivenACertificate) {
-    PackageServer qlr;
-    const fs::path dir = qlr.Folder() / "tls";
-    fs::create_directories(dir);
-    const std::string cert = (dir / "cert.pem").string(), key = (dir / "key.pem").string();
-    Outcome made = Shell(
-        "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost "
-        "-addext subjectAltName=DNS:localhost -keyout " +
-        Quoted(key) + " -out " + Quoted(cert));
-    ASSERT_EQ(made.status, 0) << made.output;
-    qlr.Put("QLR6-39.pak", std::string(700, 'a'));
-    ASSERT_EQ(QlrServer("publish " + Quoted(qlr.Folder().string())).status, 0);
-    NginxServer nginx(qlr.Folder(), cert, key);
-    ASSERT_TRUE(nginx.BaseUrl().starts_with("https://localhost:")) << nginx.BaseUrl();
-    Outcome fetched = Shell("curl -sS --max-time 20 --cacert " + Quoted(cert) + " " +
-                            Quoted(nginx.BaseUrl() + "index.php?School=x&SMSID=x&USER=a"));
-    EXPECT_EQ(fetched.output, "QLR6-39.pak 700\r\n");
-    Outcome refused = Shell("curl -sS --max-time 20 " + Quoted(nginx.BaseUrl() + "index.php"));
-    EXPECT_NE(refused.status, 0);  // an unknown certificate is not trusted
+// A reply as curl received it; header names in lower case.
+struct Answer {
+    int status = 0;
+    std::map<std::string, std::string> headers;
+    std::string body;
+};
+
+Answer Fetch(const std::string& url, const std::vector<std::string>& headers = {}, const std::string& options = "") {
+    std::string command = "curl -sS -i --max-time 20 " + options;
+    for (const auto& header : headers) command += " -H " + Quoted(header);
+    const std::string raw = Shell(command + " " + Quoted(url)).output;
+    Answer answer;
+    const auto end = raw.find("\r\n\r\n");
+    if (end == std::string::npos || raw.size() < 12) return answer;
+    answer.status = std::atoi(raw.c_str() + 9);
+    std::stringstream head(raw.substr(0, end));
+    for (std::string line; std::getline(head, line);) {
+        const auto colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        std::string name = line.substr(0, colon);
+        std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+        if (line.ends_with('\r')) line.pop_back();
+        answer.headers[name] = line.substr(colon + 2);
+    }
+    answer.body = raw.substr(end + 4);
+    return answer;
+}
+
+TEST_F(BothServers, AnswerRangesAlikeAndOnlyOfTheSameFile) {
+    const std::string package = Incompressible(1024 * 1024 + 7, 42);
+    const std::string size = std::to_string(package.size()), lastByte = std::to_string(package.size() - 1);
+    Put("QLR6-39.pak", package);
+    const std::string pak = "updates/QLR6-39.pak";
+    Answer whole = Fetch(qlr.BaseUrl() + pak), wholeNginx = Fetch(nginx.BaseUrl() + pak);
+    ASSERT_EQ(whole.status, 200);
+    EXPECT_EQ(whole.body, package);
+    EXPECT_EQ(whole.headers.at("accept-ranges"), "bytes");
+    // The same validators: a download begun at one server resumes at the other.
+    const std::string tag = whole.headers.at("etag"), date = whole.headers.at("last-modified");
+    EXPECT_EQ(tag, wholeNginx.headers["etag"]);
+    EXPECT_EQ(date, wholeNginx.headers["last-modified"]);
+    struct Case {
+        const char* what;
+        std::vector<std::string> headers;
+        int status;
+        std::size_t first, length;
+        std::string contentRange;
+    };
+    const std::size_t n = package.size();
+    const Case cases[] = {
+        {"the rest", {"Range: bytes=1000-"}, 206, 1000, n - 1000, "bytes 1000-" + lastByte + "/" + size},
+        {"a part", {"Range: bytes=10-19"}, 206, 10, 10, "bytes 10-19/" + size},
+        {"cut at the end",
+         {"Range: bytes=" + std::to_string(n - 5) + "-" + std::to_string(n + 100)},
+         206,
+         n - 5,
+         5,
+         "bytes " + std::to_string(n - 5) + "-" + lastByte + "/" + size},
+        {"the last bytes",
+         {"Range: bytes=-100"},
+         206,
+         n - 100,
+         100,
+         "bytes " + std::to_string(n - 100) + "-" + lastByte + "/" + size},
+        {"same tag",
+         {"Range: bytes=1000-", "If-Range: " + tag},
+         206,
+         1000,
+         n - 1000,
+         "bytes 1000-" + lastByte + "/" + size},
+        {"same date",
+         {"Range: bytes=1000-", "If-Range: " + date},
+         206,
+         1000,
+         n - 1000,
+         "bytes 1000-" + lastByte + "/" + size},
+        {"another file's tag", {"Range: bytes=1000-", "If-Range: \"5f000000-10\""}, 200, 0, n, ""},
+        {"a weak tag", {"Range: bytes=1000-", "If-Range: W/" + tag}, 200, 0, n, ""},
+        {"another date", {"Range: bytes=1000-", "If-Range: Sat, 01 Jan 2000 00:00:00 GMT"}, 200, 0, n, ""},
+        {"another unit", {"Range: items=0-1"}, 200, 0, n, ""},
+        {"from the end on", {"Range: bytes=" + size + "-"}, 416, 0, 0, "bytes */" + size},
+        {"none of the last bytes", {"Range: bytes=-0"}, 416, 0, 0, "bytes */" + size},
+    };
+    for (const std::string& base : {qlr.BaseUrl(), nginx.BaseUrl()}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + " from " + base);
+            Answer answer = Fetch(base + pak, c.headers);
+            EXPECT_EQ(answer.status, c.status);
+            EXPECT_EQ(answer.headers["content-range"], c.contentRange);
+            if (c.status == 416) continue;
+            EXPECT_EQ(answer.headers["etag"], tag);
+            EXPECT_EQ(answer.headers["last-modified"], date);
+            EXPECT_TRUE(answer.body == package.substr(c.first, c.length)) << answer.body.size() << " bytes";
+        }
+    }
+    // Each part is logged as what went out.
+    const std::string log = qlr.Log(2 + std::size(cases));
+    EXPECT_NE(log.find("\tStatus=206\tBytes=" + std::to_string(n - 1000) + "\tComplete=OK\n"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("\tStatus=206\tBytes=10\tComplete=OK\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("\tStatus=416\tBytes=0\tComplete=\n"), std::string::npos) << log;
+}
+
+TEST(BothServersTls, ServeListsAndRangesOverHttpsWithACertificate) {
+    PackageServer plain;
+    const std::string certificates = (plain.Folder() / "tls").string();
+    ASSERT_EQ(Shell(Quoted(std::string(QLR_SOURCE_DIR) + "/scripts/test-certificates.sh") + " " + Quoted(certificates))
+                  .status,
+              0);
+    const std::string package = Incompressible(300000, 43);
+    plain.Put("QLR6-39.pak", package);
+    ASSERT_EQ(QlrServer("publish " + Quoted(plain.Folder().string())).status, 0);
+    PackageServer qlr(plain.Folder(), certificates);
+    NginxServer nginx(plain.Folder(), certificates + "/server.pem", certificates + "/server-key.pem");
+    const std::string trusting = "--cacert " + Quoted(certificates + "/ca.pem");
+    for (const std::string& base : {qlr.BaseUrl(), nginx.BaseUrl()}) {
+        SCOPED_TRACE(base);
+        ASSERT_TRUE(base.starts_with("https://localhost:"));
+        EXPECT_EQ(Fetch(base + "index.php?School=x&SMSID=x&USER=a", {}, trusting).body, "QLR6-39.pak 300000\r\n");
+        const Answer part = Fetch(base + "updates/QLR6-39.pak", {"Range: bytes=100-"}, trusting);
+        EXPECT_EQ(part.status, 206);
+        EXPECT_TRUE(part.body == package.substr(100)) << part.body.size() << " bytes";
+        Outcome refused = Shell("curl -sS --max-time 20 " + Quoted(base + "index.php"));
+        EXPECT_NE(refused.status, 0);  // an unknown certificate is not trusted
+    }
 }
 
 // ---- whole updates ------------------------------------------------------------

@@ -306,8 +306,15 @@ TEST(QlrServer, ListsThePackagesByNameWithTheirSizes) {
     server.Put("Foundation.pak", std::string(600, 'f'));
     server.Put("QLR6-38.pak", std::string(99, 'a'));
     server.Put("readme.txt", "not a package");
-    EXPECT_EQ(Get(server.BaseUrl() + "index.php?School=x&SMSID=x&USER=office"),
-              "Foundation.pak 600\r\nQLR6-38.pak 99\r\nQLR6-39.pak 1234\r\n");
+    const std::string list = server.BaseUrl() + "index.php?School=x&SMSID=x&USER=office";
+    EXPECT_EQ(Get(list), "Foundation.pak 600\r\nQLR6-38.pak 99\r\nQLR6-39.pak 1234\r\n");
+    // A package still being copied in is offered once it is whole.
+    {
+        std::ofstream copying(server.Folder() / "updates" / "QLR6-40.pak", std::ios::binary);
+        copying << std::string(500, 'c') << std::flush;
+        EXPECT_EQ(Get(list), "Foundation.pak 600\r\nQLR6-38.pak 99\r\nQLR6-39.pak 1234\r\n");
+    }
+    EXPECT_EQ(Get(list), "Foundation.pak 600\r\nQLR6-38.pak 99\r\nQLR6-39.pak 1234\r\nQLR6-40.pak 500\r\n");
 }
 
 TEST(QlrServer, ServesPackagesAndNothingElse) {
@@ -407,7 +414,9 @@ private:
 TEST(QlrServer, SlowClientsNeitherDelayAListNorStayForever) {
     PackageServer server;
     server.Put("QLR6-39.pak", std::string(700, 'p'));
-    SlowClients slow(std::stoi(PortOf(server.BaseUrl())), 50);
+    // More than any pool of threads a server would keep, one per connection.
+    constexpr int kSlow = 400;
+    SlowClients slow(std::stoi(PortOf(server.BaseUrl())), kSlow);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Get(server.BaseUrl() + "index.php?School=x&SMSID=x&USER=a"), "QLR6-39.pak 700\r\n");
@@ -415,9 +424,82 @@ TEST(QlrServer, SlowClientsNeitherDelayAListNorStayForever) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
     // Headers that take longer than a few seconds, and idle connections, are dropped.
     int dropped = 0;
-    for (int i = 0; i < 150 && (dropped = slow.Dropped()) < 50; ++i)
+    for (int i = 0; i < 150 && (dropped = slow.Dropped()) < kSlow; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(dropped, 50);
+    EXPECT_EQ(dropped, kSlow);
+}
+
+// What a client sends, as raw bytes, and the status lines it gets back until the server closes.
+std::vector<std::string> Exchange(int port, const std::string& sent, std::string& received) {
+    int sock = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    received.clear();
+    if (connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        send(sock, sent.data(), sent.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(sent.size())) {
+        timeval wait{20, 0};  // far beyond the server's own limits
+        setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        char buffer[4096];
+        for (ssize_t n; (n = recv(sock, buffer, sizeof buffer, 0)) > 0;) received.append(buffer, n);
+    }
+    close(sock);
+    std::vector<std::string> statuses;
+    for (auto at = received.find("HTTP/1.1 "); at != std::string::npos; at = received.find("\r\nHTTP/1.1 ", at + 1))
+        statuses.push_back(
+            received.substr(at + (at == 0 ? 0 : 2), received.find('\r', at + 2) - at - (at == 0 ? 0 : 2)));
+    return statuses;
+}
+
+TEST(QlrServer, AnswersEachRequestOfAConnectionAndRefusesWhatItCannotServe) {
+    PackageServer server;
+    server.Put("QLR6-39.pak", "abcdefgh");
+    const int port = std::stoi(PortOf(server.BaseUrl()));
+    const std::string list = "GET /index.php?School=x&SMSID=x&USER=a HTTP/1.1\r\nHost: a\r\n";
+    struct Case {
+        const char* what;
+        std::string sent;
+        std::vector<std::string> statuses;
+        std::string ending;  // of all that came back
+    };
+    const Case cases[] = {
+        {"two at once, the second closing",
+         list + "\r\n" + list + "Connection: close\r\n\r\n",
+         {"HTTP/1.1 200 OK", "HTTP/1.1 200 OK"},
+         "Connection: close\r\n\r\nQLR6-39.pak 8\r\n"},
+        {"HTTP/1.0 closes",
+         "GET /updates/QLR6-39.pak HTTP/1.0\r\nRange: bytes=2-4\r\n\r\n",
+         {"HTTP/1.1 206 Partial Content"},
+         "Connection: close\r\n\r\ncde"},
+        {"headers only",
+         "HEAD /updates/QLR6-39.pak HTTP/1.1\r\nConnection: close\r\n\r\n",
+         {"HTTP/1.1 200 OK"},
+         "Content-Length: 8\r\nConnection: close\r\n\r\n"},
+        {"a body", "POST /index.php HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc", {"HTTP/1.1 405 Method Not Allowed"}, ""},
+        {"a body with GET",
+         "GET /index.php HTTP/1.1\r\nContent-Length: 3\r\n\r\nGET",
+         {"HTTP/1.1 400 Bad Request"},
+         ""},
+        {"not HTTP", "HELLO\r\n\r\n", {"HTTP/1.1 400 Bad Request"}, ""},
+        {"HTTP/2", "GET /index.php HTTP/2.0\r\n\r\n", {"HTTP/1.1 505 HTTP Version Not Supported"}, ""},
+        {"folded header", list + " folded\r\n\r\n", {"HTTP/1.1 400 Bad Request"}, ""},
+        {"headers beyond 16 KiB",
+         list + "X: " + std::string(17000, 'x') + "\r\n\r\n",
+         {"HTTP/1.1 431 Request Header Fields Too Large"},
+         ""},
+    };
+    for (const Case& c : cases) {
+        std::string received;
+        EXPECT_EQ(Exchange(port, c.sent, received), c.statuses) << c.what << "\n" << received;
+        EXPECT_TRUE(received.ends_with(c.ending)) << c.what << "\n" << received;
+    }
+    // A HEAD downloads nothing: only the two lists and the range are logged before the last list.
+    Get(server.BaseUrl() + "index.php?School=last&SMSID=x&USER=a");
+    const std::string log = server.Log(4);
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 4) << log;
+    EXPECT_NE(log.find("\tSchool=last\t"), std::string::npos) << log;
+    EXPECT_NE(log.find("\tPackage=QLR6-39.pak\tStatus=206\tBytes=3\tComplete=OK\n"), std::string::npos) << log;
 }
 
 TEST(QlrServer, StopsCleanlyOnSignalsWithEveryCheckInLogged) {
