@@ -26,7 +26,13 @@ void TForm1::DownloadFile(const std::string& url, const std::string& localPath, 
 
     BytesRead = 0;
     auto file = platform_.CreateNewFile(localPath);
-    if (!file) return;
+    if (!file) {
+        // Whatever an earlier run or another user left there is not this download.
+        response.reset();
+        session.reset();
+        platform_.RemoveFile(localPath);
+        throw RunError("Download failed: " + url);
+    }
     BufferedWriter out(*file);
 
     const RepaintPacer paced(platform_, {&Edit5, &Edit7, &Edit8});

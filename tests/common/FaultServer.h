@@ -2,7 +2,7 @@
 // A loopback HTTP server for both test suites (POSIX natively, Winsock under
 // Wine) that answers each request with exactly the bytes a test gives and
 // then misbehaves on purpose: it closes, resets, holds the connection
-// without a word, or trickles the rest one byte at a time. Every
+// without a word, or trickles the rest one byte at a time, ending or not. Every
 // connection has its own thread, so a held one never blocks the next; all
 // end when the server goes.
 
@@ -30,12 +30,13 @@
 namespace qlr::testing {
 
 struct FaultReply {
-    enum class Then { Close, Reset, Hold, Trickle };
+    enum class Then { Close, Reset, Hold, Trickle, Drip };
     FaultReply(std::string sent, Then next = Then::Close, std::string slow = "")
         : bytes(std::move(sent)), then(next), trickled(std::move(slow)) {}
     std::string bytes;  // sent at once
     Then then = Then::Close;
     std::string trickled;  // Trickle: sent one byte every 100 ms, then the connection is closed
+                           // Drip: one byte of it every 100 ms, round and round, until the client goes
 };
 
 inline std::string HttpReply(const std::string& status, const std::string& body, const std::string& headers = "") {
@@ -169,6 +170,11 @@ private:
                 for (char c : reply.trickled) {
                     if (!open || !SendAll(client, std::string(1, c))) break;
                     open = Linger(client, 100);
+                }
+                break;
+            case FaultReply::Then::Drip:
+                for (std::size_t i = 0; open && !reply.trickled.empty(); ++i) {
+                    open = SendAll(client, reply.trickled.substr(i % reply.trickled.size(), 1)) && Linger(client, 100);
                 }
                 break;
         }

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/main.h"
@@ -19,10 +20,12 @@ inline constexpr const char* kEarlierFile = "from an earlier run";
 
 struct HttpContractCase {
     const char* what;
-    FaultReply reply;                 // "{origin}" in its bytes stands for the server's http://127.0.0.1:PORT
+    FaultReply reply;                 // "{origin}" in its bytes stands for the server's http://127.0.0.1:PORT,
+                                      // "{secure}" for the https://localhost:PORT of the TLS pages
     const char* error;                // "" for none, else the message without the URL
     std::optional<std::string> file;  // what the local file holds afterwards; nullopt: no file
     bool winInetCannotTell = false;   // WinInet ends such a body as if it were whole
+    bool overTls = false;             // asked for over https (scripts/tls-pages.sh serves its bytes)
 };
 
 inline std::string ContractBody(std::size_t size) {
@@ -62,25 +65,61 @@ inline std::vector<HttpContractCase> HttpContractCases() {
          {"HTTP/1.1 302 Found\r\nLocation: ftp://127.0.0.1/x\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"},
          cannotOpen,
          kEarlierFile},
+        {"redirect within https is followed",
+         {"HTTP/1.1 302 Found\r\nLocation: {secure}/0\r\nContent-Length: 0\r\n\r\n"},
+         "",
+         body,
+         false,
+         true},
+        {"redirect from https down to http is refused",
+         {"HTTP/1.1 302 Found\r\nLocation: {origin}/whole\r\nContent-Length: 0\r\n\r\n"},
+         cannotOpen,
+         kEarlierFile,
+         false,
+         true},
         {"reply over 2 GiB",
          {"HTTP/1.1 200 OK\r\nContent-Length: 2147483648\r\n\r\n" + part, Then::Hold},
          failed,
          std::nullopt},
         {"stalled body", {announced + part, Then::Hold}, failed, std::nullopt},
         {"trickling body", {announced + part, Then::Trickle, std::string(100, 'x')}, failed, std::nullopt},
+        {"trickle that never ends", {announced + part, Then::Drip, "x"}, failed, std::nullopt},
         {"server that never answers", {"", Then::Hold}, cannotOpen, kEarlierFile},
     };
 }
 
+inline std::string WithOrigins(std::string bytes, const std::string& origin, const std::string& secure) {
+    for (const auto& [name, value] :
+         {std::pair{std::string("{origin}"), origin}, std::pair{std::string("{secure}"), secure}})
+        for (auto at = bytes.find(name); at != std::string::npos; at = bytes.find(name))
+            bytes.replace(at, name.size(), value);
+    return bytes;
+}
+
 // Serves every case under "/<index>"; "/whole" is the first case's reply.
-inline FaultServer::Handler HttpContractHandler(const std::vector<HttpContractCase>& cases) {
-    return [&cases](const std::string& target, const std::string& origin) {
+// secure: the TLS pages' base address without its final "/".
+inline FaultServer::Handler HttpContractHandler(const std::vector<HttpContractCase>& cases, std::string secure) {
+    return [&cases, secure](const std::string& target, const std::string& origin) {
         std::size_t index = target == "/whole" ? 0 : std::stoul(target.substr(1));
         FaultReply reply = cases.at(index).reply;
-        for (auto at = reply.bytes.find("{origin}"); at != std::string::npos; at = reply.bytes.find("{origin}"))
-            reply.bytes.replace(at, 8, origin);
+        reply.bytes = WithOrigins(reply.bytes, origin, secure);
         return reply;
     };
+}
+
+// The pages scripts/tls-pages.sh serves: every case's reply as it stands (held, reset and trickled ends aside).
+inline std::vector<std::pair<std::string, std::string>> HttpContractPages(const std::vector<HttpContractCase>& cases,
+                                                                          const std::string& origin,
+                                                                          const std::string& secure) {
+    std::vector<std::pair<std::string, std::string>> pages;
+    for (std::size_t i = 0; i < cases.size(); ++i)
+        pages.emplace_back(std::to_string(i), WithOrigins(cases[i].reply.bytes, origin, secure));
+    return pages;
+}
+
+inline std::string ContractUrl(const HttpContractCase& c, std::size_t index, const std::string& origin,
+                               const std::string& secure) {
+    return (c.overTls ? secure : origin) + "/" + std::to_string(index);
 }
 
 inline void PrepareContractForm(TForm1& form) {

@@ -43,6 +43,8 @@ struct HeaderList {
 
 using Clock = std::chrono::steady_clock;
 
+bool IsHttps(const std::string& url) { return url.size() >= 8 && strncasecmp(url.c_str(), "https://", 8) == 0; }
+
 // One transfer driven by the multi interface, so that the body can be
 // pulled in small reads while libcurl never holds more than one piece
 // (CURLOPT_BUFFERSIZE) and the time limit is kept between pieces.
@@ -58,7 +60,8 @@ public:
         curl_easy_setopt(easy_.h, CURLOPT_USERAGENT, agent.c_str());
         curl_easy_setopt(easy_.h, CURLOPT_HTTPHEADER, headers_.list);
         curl_easy_setopt(easy_.h, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(easy_.h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        // Once on https, a redirect to plain http would hand the transfer to anyone on the path.
+        curl_easy_setopt(easy_.h, CURLOPT_REDIR_PROTOCOLS_STR, IsHttps(url) ? "https" : "http,https");
         curl_easy_setopt(easy_.h, CURLOPT_FOLLOWLOCATION, 1L);
         curl_easy_setopt(easy_.h, CURLOPT_MAXREDIRS, 10L);
         curl_easy_setopt(easy_.h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limit_.count()));

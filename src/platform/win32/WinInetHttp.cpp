@@ -77,9 +77,9 @@ bool IsRedirect(long long status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-// The body in blocks of kBlockSize taken from what WinInet holds without
-// waiting; it waits only when nothing is there, so a trickling server is
-// noticed between blocks instead of holding one read for ever.
+// The body in blocks of at most kBlockSize, each no more than WinInet holds
+// at the time, so a trickling server is noticed between blocks instead of
+// holding one read for ever.
 class WinInetResponse final : public HttpResponse {
 public:
     WinInetResponse(InternetHandle connection, InternetHandle request, std::chrono::milliseconds limit)
@@ -120,23 +120,19 @@ private:
             if (left <= 0) return Stop(false);
             wanted = static_cast<std::size_t>(std::min<long long>(left, kBlockSize));
         }
-        for (;;) {
-            INTERNET_BUFFERSA piece{};
-            piece.dwStructSize = sizeof piece;
-            piece.lpvBuffer = block_.data();
-            piece.dwBufferLength = static_cast<DWORD>(wanted);
-            if (!InternetReadFileExA(request_.get(), &piece, IRF_NO_WAIT, 0)) return Stop(true);
-            if (piece.dwBufferLength > 0) {
-                end_ = std::min<std::size_t>(piece.dwBufferLength, wanted);
-                Count(end_);
-                return true;
-            }
-            if (Clock::now() - windowStart_ >= limit_) return Stop(true);
-            // Waits up to the receive timeout for more; 0 at the end of the body.
-            DWORD available = 0;
-            if (!InternetQueryDataAvailable(request_.get(), &available, 0, 0)) return Stop(true);
-            if (available == 0) return Stop(false);
-        }
+        // Only the query waits (up to the receive timeout; 0 at the end of the body). A read never asks for
+        // more than is there: Wine's synchronous reads wait for the whole block, IRF_NO_WAIT or not, and a
+        // trickling server would hold one of them past any time limit.
+        DWORD available = 0;
+        if (!InternetQueryDataAvailable(request_.get(), &available, 0, 0)) return Stop(true);
+        if (available == 0) return Stop(false);
+        DWORD got = 0;
+        const auto asked = static_cast<DWORD>(std::min<std::size_t>(available, wanted));
+        if (!InternetReadFile(request_.get(), block_.data(), asked, &got)) return Stop(true);
+        if (got == 0) return Stop(false);
+        end_ = std::min<std::size_t>(got, wanted);
+        Count(end_);
+        return true;
     }
 
     void Count(std::size_t n) {
@@ -173,9 +169,13 @@ public:
 
     std::unique_ptr<HttpResponse> OpenUrl(const std::string& url) override {
         std::string current = url;
+        bool secure = false;
         for (int hop = 0; hop <= kMostRedirects; ++hop) {
             auto address = Split(current);
             if (!address) return nullptr;
+            // Once on https, never down to plain http, where anyone on the path could answer.
+            if (secure && !address->secure) return nullptr;
+            secure = address->secure;
             InternetHandle connection(InternetConnectA(session_.get(), address->host.c_str(), address->port, nullptr,
                                                        nullptr, INTERNET_SERVICE_HTTP, 0, 0));
             if (!connection) return nullptr;

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 #include "app/main.h"
 #include "common/HttpContract.h"
@@ -171,13 +174,11 @@ TEST_F(Download, AddressThatCannotBeUsedLeavesTheLocalFile) {
     EXPECT_EQ(machine.Read(kLocal), "from an earlier run");
 }
 
-TEST_F(Download, LocalFileThatCannotBeCreatedEndsQuietly) {
+TEST_F(Download, LocalFileThatCannotBeCreatedIsAFailedDownload) {
     http.replies[kUrl] = {"body"};
-    try {
-        form.DownloadFile(kUrl, "C:\\No\\Such\\Folder\\x.pak");
-    } catch (const RunError& error) {
-        FAIL() << error.what();
-    }
+    machine.Write(kLocal, "from an earlier run");
+    machine.Deny(std::string("file ") + kLocal);
+    EXPECT_EQ(Failure(), std::string("Download failed: ") + kUrl);
     EXPECT_TRUE(http.requested.empty());  // nothing was read
 }
 
@@ -209,17 +210,54 @@ TEST_F(Download, BrokenTransferIsAFailureNotAFile) {
 
 // ---- the contract both HTTP clients keep (the Windows suite runs the same table) ----
 
+// scripts/tls-pages.sh for the length of one test.
+class TlsPages {
+public:
+    TlsPages() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "qlr-tls-pages-XXXXXX").string();
+        if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a folder for the TLS pages");
+        folder_ = pattern;
+        FILE* out = ::popen((Script() + " start " + folder_).c_str(), "r");
+        char line[256] = {};
+        if (!out || !std::fgets(line, sizeof line, out)) throw std::runtime_error("scripts/tls-pages.sh failed");
+        ::pclose(out);
+        base_ = line;
+        base_.erase(base_.find_last_not_of("/\n") + 1);
+    }
+    ~TlsPages() {
+        std::system((Script() + " stop " + folder_).c_str());
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+    TlsPages(const TlsPages&) = delete;
+    TlsPages& operator=(const TlsPages&) = delete;
+
+    const std::string& Base() const { return base_; }  // https://localhost:PORT
+    std::string Authority() const { return folder_ + "/certificates/ca.pem"; }
+    void Write(const std::string& name, const std::string& bytes) const {
+        std::ofstream(folder_ + "/pages/" + name, std::ios::binary) << bytes;
+    }
+
+private:
+    static std::string Script() { return std::string(QLR_SOURCE_DIR) + "/scripts/tls-pages.sh"; }
+    std::string folder_, base_;
+};
+
 TEST(HttpContract, CurlClientEndsEveryMisbehavingReplyAsAgreed) {
     ::setenv("QLR_HTTP_TIME_LIMIT", kContractTimeLimit, 1);
     SandboxMachine machine;
     machine.MakeFolders("C:\\Temp\\QLR");
+    TlsPages secure;
+    std::filesystem::copy_file(secure.Authority(), machine.Root() / "trusted-roots.pem");
     TForm1 form{machine.platform()};
     PrepareContractForm(form);
     const auto cases = HttpContractCases();
-    FaultServer server(HttpContractHandler(cases));
+    FaultServer server(HttpContractHandler(cases, secure.Base()));
+    for (const auto& [name, bytes] : HttpContractPages(cases, server.Origin(), secure.Base()))
+        secure.Write(name, bytes);
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const HttpContractCase& c = cases[i];
-        const std::string url = server.Origin() + "/" + std::to_string(i);
+        const std::string url = ContractUrl(c, i, server.Origin(), secure.Base());
         machine.Write(kLocal, kEarlierFile);
         EXPECT_EQ(ContractDownload(form, url, kLocal), ExpectedLog(c, url)) << c.what;
         if (c.file)
