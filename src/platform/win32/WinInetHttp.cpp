@@ -15,7 +15,9 @@ namespace qlr::win32 {
 
 namespace {
 
-constexpr std::size_t kBlockSize = 64 * 1024;
+// Large blocks: under Wine every WinInet call is a round trip to its server, and 64 KiB
+// blocks made a download three times slower than curl.
+constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 constexpr int kMostRedirects = 10;
 
 using Clock = std::chrono::steady_clock;
