@@ -57,8 +57,16 @@ public:
 #endif
     // target ("/path?query") and the server's "http://127.0.0.1:PORT" -> what to answer.
     using Handler = std::function<FaultReply(const std::string& target, const std::string& origin)>;
+    // The same with the whole request head, for answers that depend on its headers.
+    using HeadHandler =
+        std::function<FaultReply(const std::string& target, const std::string& head, const std::string& origin)>;
 
-    explicit FaultServer(Handler handler) : handler_(std::move(handler)) {
+    explicit FaultServer(Handler handler)
+        : FaultServer(HeadHandler(
+              [handler = std::move(handler)](const std::string& target, const std::string&, const std::string& origin) {
+                  return handler(target, origin);
+              })) {}
+    explicit FaultServer(HeadHandler handler) : handler_(std::move(handler)) {
 #ifdef _WIN32
         WSADATA data;
         if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) throw std::runtime_error("WSAStartup failed");
@@ -152,13 +160,13 @@ private:
             requests_.push_back(head);
         }
         const auto first = head.find(' ') + 1;
-        const FaultReply reply = handler_(head.substr(first, head.find(' ', first) - first), Origin());
+        const FaultReply reply = handler_(head.substr(first, head.find(' ', first) - first), head, Origin());
         bool open = SendAll(client, reply.bytes);
         switch (reply.then) {
             case FaultReply::Then::Close: break;
             case FaultReply::Then::Reset: {
                 // Let what was sent arrive first, then abort: the client sees a reset, not an end.
-                Linger(client, 200);
+                Linger(client, 300);
                 linger abort{1, 0};
                 ::setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort);
                 return CloseSocket(client);
@@ -187,7 +195,7 @@ private:
         CloseSocket(client);
     }
 
-    Handler handler_;
+    HeadHandler handler_;
     Socket listener_ = kNoSocket;
     int port_ = 0;
     std::atomic<bool> stopping_{false};

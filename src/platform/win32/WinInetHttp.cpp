@@ -30,6 +30,17 @@ std::optional<std::string> QueryText(HINTERNET request, DWORD what) {
     return std::string(text, size);
 }
 
+// A header by name, as the server sent it.
+std::optional<std::string> QueryHeader(HINTERNET request, const std::string& name) {
+    char text[1024] = {};
+    if (name.size() >= sizeof text) return std::nullopt;
+    std::memcpy(text, name.data(), name.size());
+    DWORD size = sizeof text - 1;
+    DWORD index = 0;
+    if (!HttpQueryInfoA(request, HTTP_QUERY_CUSTOM, text, &size, &index)) return std::nullopt;
+    return std::string(text, size);
+}
+
 std::optional<long long> QueryNumber(HINTERNET request, DWORD what) {
     auto text = QueryText(request, what);
     if (!text || text->empty()) return std::nullopt;
@@ -110,6 +121,13 @@ public:
         return static_cast<std::int64_t>(*announced_);
     }
 
+    int Status() override {
+        auto status = QueryNumber(request_.get(), HTTP_QUERY_STATUS_CODE);
+        return status && *status < 1000 ? static_cast<int>(*status) : 0;
+    }
+
+    std::optional<std::string> Header(const std::string& name) override { return QueryHeader(request_.get(), name); }
+
 private:
     // False at the end of the body or when the transfer failed.
     bool FillBlock() {
@@ -169,7 +187,14 @@ class WinInetSession final : public HttpSession {
 public:
     WinInetSession(HINTERNET session, std::chrono::milliseconds limit) : session_(session), limit_(limit) {}
 
-    std::unique_ptr<HttpResponse> OpenUrl(const std::string& url) override {
+    std::unique_ptr<HttpResponse> OpenUrl(const std::string& url) override { return Open(url, ""); }
+
+    std::unique_ptr<HttpResponse> OpenRange(const std::string& url, const HttpRange& range) override {
+        return Open(url, "Range: bytes=" + std::to_string(range.from) + "-\r\nIf-Range: " + range.validator + "\r\n");
+    }
+
+private:
+    std::unique_ptr<HttpResponse> Open(const std::string& url, const std::string& headers) {
         std::string current = url;
         bool secure = false;
         for (int hop = 0; hop <= kMostRedirects; ++hop) {
@@ -192,7 +217,9 @@ public:
             for (DWORD option :
                  {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
                 InternetSetOptionA(request.get(), option, &ms, sizeof ms);
-            if (!HttpSendRequestA(request.get(), nullptr, 0, nullptr, 0)) return nullptr;
+            if (!HttpSendRequestA(request.get(), headers.empty() ? nullptr : headers.c_str(),
+                                  static_cast<DWORD>(headers.size()), nullptr, 0))
+                return nullptr;
             // A connection closed before a status line is no response at all.
             auto version = QueryText(request.get(), HTTP_QUERY_VERSION);
             auto status = QueryNumber(request.get(), HTTP_QUERY_STATUS_CODE);
@@ -211,7 +238,6 @@ public:
         return nullptr;
     }
 
-private:
     InternetHandle session_;
     std::chrono::milliseconds limit_;
 };

@@ -447,6 +447,7 @@ TEST(HttpContract, WinInetClientEndsEveryMisbehavingReplyAsAgreed) {
     MakeFolders("C:\\Temp\\QLR");
     ScopedEnvironment noProxy("http_proxy", nullptr);
     ::_putenv_s("QLR_HTTP_TIME_LIMIT", kContractTimeLimit);
+    ::_putenv_s("QLR_HTTP_RESUME_PAUSE", kContractResumePause);
     // scripts/wine-test.sh serves the TLS pages (scripts/tls-pages.sh) for this test.
     const std::string pages = Environment("QLR_TLS_PAGES");
     ASSERT_FALSE(pages.empty()) << "run this test under scripts/wine-test.sh";
@@ -476,6 +477,7 @@ TEST(HttpContract, WinInetClientEndsEveryMisbehavingReplyAsAgreed) {
     const std::string url = server.Origin() + "/0";
     EXPECT_EQ(ContractDownload(form, url, local), "Gauge = 0\r\nDownload failed: " + url);
     ::_putenv_s("QLR_HTTP_TIME_LIMIT", "");
+    ::_putenv_s("QLR_HTTP_RESUME_PAUSE", "");
 }
 
 }  // namespace
