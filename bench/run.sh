@@ -368,12 +368,12 @@ lines = ["# Benchmark results", "",
 for row in rows:
     lines.append(f"| {key(row)} | {figure(today.get(key(row)))} | {figure(row)} | {goals.get(key(row), '')} "
                  f"| {sides(row)} |")
-# bench/server-bench.sh keeps its own section at the end.
+# The sections after the table (bench/server-bench.sh's, figures made by hand) stay.
 kept = ""
 if os.path.exists(out):
     previous = open(out).read()
-    if "\n## Update server" in previous:
-        kept = "\n" + previous[previous.index("\n## Update server") + 1:]
+    if "\n## " in previous:
+        kept = "\n" + previous[previous.index("\n## ") + 1:]
 open(out, "w").write("\n".join(lines) + "\n" + kept)
 print("\n".join(lines))
 EOF

@@ -14,4 +14,18 @@ serve=()
 for arg in "$@"; do
   case $arg in --gtest_filter=HttpsRun.*) serve=(--tls) ;; esac
 done
+# The HTTP contract's https cases are whole replies served over TLS (scripts/tls-pages.sh).
+for arg in "$@"; do
+  case $arg in
+    --gtest_filter=HttpContract.*)
+      pages=$(mktemp -d "${TMPDIR:-/tmp}/qlr-tls-pages.XXXXXX")
+      trap '"$here/tls-pages.sh" stop "$pages"; rm -rf "$pages"' EXIT
+      QLR_TLS_PAGES_BASE=$("$here/tls-pages.sh" start "$pages")
+      export QLR_TLS_PAGES=$pages QLR_TLS_PAGES_BASE
+      status=0
+      "$here/with-server.sh" "${serve[@]}" "$here/wine-run.sh" "$@" || status=$?
+      exit $status
+      ;;
+  esac
+done
 exec "$here/with-server.sh" "${serve[@]}" "$here/wine-run.sh" "$@"

@@ -68,9 +68,10 @@ public:
     void SaveLog(const std::string& fileName);
 
     // ---- updates (update/) ----
-    // Stops, with what it has, once limit bytes are stored.
+    // Stops, with what it has, once limit bytes are stored. A resumable download that is cut
+    // asks for the rest of the same body a few times before it fails.
     void DownloadFile(const std::string& url, const std::string& localPath,
-                      std::int64_t limit = std::numeric_limits<std::int64_t>::max());
+                      std::int64_t limit = std::numeric_limits<std::int64_t>::max(), bool resumable = true);
     bool UnpackPackage(const std::string& packagePath);
     // False, with the reason logged and the file deleted, when the package
     // must not be unpacked: signed by none of ReleaseKeys or under another name.

@@ -99,6 +99,19 @@ public:
     virtual HttpRead Read(char* buffer, std::size_t count) = 0;
     // Content-Length the server announced, when it announced one.
     virtual std::optional<std::int64_t> AnnouncedLength() = 0;
+    // The final response's status (redirects followed); 0 when unknown.
+    virtual int Status() { return 0; }
+    // A header of the final response: "ETag", "Last-Modified" or "Content-Range"; nullopt when absent.
+    virtual std::optional<std::string> Header(const std::string& name) {
+        (void)name;
+        return std::nullopt;
+    }
+};
+
+// The rest of a body from a byte on, if it is still the same (Range and If-Range).
+struct HttpRange {
+    std::int64_t from = 0;
+    std::string validator;  // an ETag or Last-Modified the server gave
 };
 
 class HttpSession {
@@ -110,6 +123,12 @@ public:
     // than kHttpLeastBytes arrive within the time limit; a body longer than
     // its Content-Length ends there.
     virtual std::unique_ptr<HttpResponse> OpenUrl(const std::string& url) = 0;
+    // The same GET for the rest of a body; nullptr as OpenUrl. The default cannot.
+    virtual std::unique_ptr<HttpResponse> OpenRange(const std::string& url, const HttpRange& range) {
+        (void)url;
+        (void)range;
+        return nullptr;
+    }
 };
 
 inline constexpr std::size_t kHttpLeastBytes = 1024;
@@ -123,6 +142,18 @@ inline std::chrono::milliseconds HttpTimeLimit() {
         if (end != text && *end == '\0' && given >= 1 && given <= 3600) seconds = given;
     }
     return std::chrono::seconds(seconds);
+}
+
+// 1000 ms, or QLR_HTTP_RESUME_PAUSE milliseconds (1 to 60000) for tests: the pause before
+// the first resumed request of a download, doubled before each further one.
+inline unsigned HttpResumePauseMs() {
+    unsigned ms = 1000;
+    if (const char* text = std::getenv("QLR_HTTP_RESUME_PAUSE")) {
+        char* end = nullptr;
+        long given = std::strtol(text, &end, 10);
+        if (end != text && *end == '\0' && given >= 1 && given <= 60000) ms = static_cast<unsigned>(given);
+    }
+    return ms;
 }
 
 // ---- shell links ---------------------------------------------------------

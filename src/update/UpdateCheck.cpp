@@ -34,7 +34,7 @@ void TForm1::CheckForUpdates(const std::string& schoolName, const std::string& s
     const std::string base = UpdateBaseUrl();
     Edit6.SetText(base + "index.php");
     // Only the head of the list is read: the rest is not worth fetching.
-    DownloadFile(UpdateListUrl(base, schoolName, smsid, CurrentUserName()), kListFile, kMaxUpdateListBytes);
+    DownloadFile(UpdateListUrl(base, schoolName, smsid, CurrentUserName()), kListFile, kMaxUpdateListBytes, false);
 
     Memo1.SetText(NormalizeLineBreaks(ReadSmallFile(platform_, kListFile, kMaxUpdateListBytes)));
     // The lines examined are the ones the box shows: a zero byte ends its text.

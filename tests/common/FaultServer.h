@@ -2,7 +2,7 @@
 // A loopback HTTP server for both test suites (POSIX natively, Winsock under
 // Wine) that answers each request with exactly the bytes a test gives and
 // then misbehaves on purpose: it closes, resets, holds the connection
-// without a word, or trickles the rest one byte at a time. Every
+// without a word, or trickles the rest one byte at a time, ending or not. Every
 // connection has its own thread, so a held one never blocks the next; all
 // end when the server goes.
 
@@ -30,12 +30,13 @@
 namespace qlr::testing {
 
 struct FaultReply {
-    enum class Then { Close, Reset, Hold, Trickle };
+    enum class Then { Close, Reset, Hold, Trickle, Drip };
     FaultReply(std::string sent, Then next = Then::Close, std::string slow = "")
         : bytes(std::move(sent)), then(next), trickled(std::move(slow)) {}
     std::string bytes;  // sent at once
     Then then = Then::Close;
     std::string trickled;  // Trickle: sent one byte every 100 ms, then the connection is closed
+                           // Drip: one byte of it every 100 ms, round and round, until the client goes
 };
 
 inline std::string HttpReply(const std::string& status, const std::string& body, const std::string& headers = "") {
@@ -56,8 +57,16 @@ public:
 #endif
     // target ("/path?query") and the server's "http://127.0.0.1:PORT" -> what to answer.
     using Handler = std::function<FaultReply(const std::string& target, const std::string& origin)>;
+    // The same with the whole request head, for answers that depend on its headers.
+    using HeadHandler =
+        std::function<FaultReply(const std::string& target, const std::string& head, const std::string& origin)>;
 
-    explicit FaultServer(Handler handler) : handler_(std::move(handler)) {
+    explicit FaultServer(Handler handler)
+        : FaultServer(HeadHandler(
+              [handler = std::move(handler)](const std::string& target, const std::string&, const std::string& origin) {
+                  return handler(target, origin);
+              })) {}
+    explicit FaultServer(HeadHandler handler) : handler_(std::move(handler)) {
 #ifdef _WIN32
         WSADATA data;
         if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) throw std::runtime_error("WSAStartup failed");
@@ -151,13 +160,13 @@ private:
             requests_.push_back(head);
         }
         const auto first = head.find(' ') + 1;
-        const FaultReply reply = handler_(head.substr(first, head.find(' ', first) - first), Origin());
+        const FaultReply reply = handler_(head.substr(first, head.find(' ', first) - first), head, Origin());
         bool open = SendAll(client, reply.bytes);
         switch (reply.then) {
             case FaultReply::Then::Close: break;
             case FaultReply::Then::Reset: {
                 // Let what was sent arrive first, then abort: the client sees a reset, not an end.
-                Linger(client, 200);
+                Linger(client, 300);
                 linger abort{1, 0};
                 ::setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort);
                 return CloseSocket(client);
@@ -171,6 +180,11 @@ private:
                     open = Linger(client, 100);
                 }
                 break;
+            case FaultReply::Then::Drip:
+                for (std::size_t i = 0; open && !reply.trickled.empty(); ++i) {
+                    open = SendAll(client, reply.trickled.substr(i % reply.trickled.size(), 1)) && Linger(client, 100);
+                }
+                break;
         }
 #ifdef _WIN32
         ::shutdown(client, SD_SEND);
@@ -181,7 +195,7 @@ private:
         CloseSocket(client);
     }
 
-    Handler handler_;
+    HeadHandler handler_;
     Socket listener_ = kNoSocket;
     int port_ = 0;
     std::atomic<bool> stopping_{false};

@@ -3,8 +3,11 @@
 // client (under Wine) and the libcurl client (sandbox): one table, run by
 // both suites through the real DownloadFile against common/FaultServer.h.
 
+#include <algorithm>
+#include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/main.h"
@@ -14,15 +17,22 @@ namespace qlr::testing {
 
 // The time limit the contract runs with (QLR_HTTP_TIME_LIMIT), in seconds.
 inline constexpr const char* kContractTimeLimit = "1";
+// The first pause before a resumed request (QLR_HTTP_RESUME_PAUSE), in milliseconds.
+inline constexpr const char* kContractResumePause = "1";
 // What the local file holds before each case.
 inline constexpr const char* kEarlierFile = "from an earlier run";
 
 struct HttpContractCase {
     const char* what;
-    FaultReply reply;                 // "{origin}" in its bytes stands for the server's http://127.0.0.1:PORT
-    const char* error;                // "" for none, else the message without the URL
-    std::optional<std::string> file;  // what the local file holds afterwards; nullopt: no file
-    bool winInetCannotTell = false;   // WinInet ends such a body as if it were whole
+    FaultReply reply;                          // "{origin}" in its bytes stands for the server's http://127.0.0.1:PORT,
+                                               // "{secure}" for the https://localhost:PORT of the TLS pages
+    const char* error;                         // "" for none, else the message without the URL
+    std::optional<std::string> file;           // what the local file holds afterwards; nullopt: no file
+    bool winInetCannotTell = false;            // WinInet ends such a body as if it were whole
+    bool overTls = false;                      // asked for over https (scripts/tls-pages.sh serves its bytes)
+    std::vector<std::int64_t> resumedAt = {};  // the "Download resumed at" lines
+    // The answer to a request for the rest (Range: bytes=from-, If-Range as sent); none: as to the first
+    std::function<FaultReply(std::int64_t from, const std::string& ifRange)> ranged = {};
 };
 
 inline std::string ContractBody(std::size_t size) {
@@ -31,9 +41,28 @@ inline std::string ContractBody(std::size_t size) {
     return body;
 }
 
+inline constexpr const char* kDate = "Mon, 01 Jan 2024 00:00:00 GMT";
+
+// A 206 with body's bytes from..to (to clipped at its end) and a Content-Range that says so.
+inline FaultReply Rest(const std::string& body, std::int64_t from, std::int64_t to, const std::string& tag) {
+    const auto size = static_cast<std::int64_t>(body.size());
+    const std::string part = body.substr(static_cast<std::size_t>(from));
+    const std::string range = std::to_string(from) + "-" + std::to_string(size - 1) + "/" + std::to_string(size);
+    return FaultReply("HTTP/1.1 206 Partial Content\r\nContent-Length: " + std::to_string(part.size()) +
+                      "\r\nContent-Range: bytes " + range + "\r\nETag: " + tag + "\r\nConnection: close\r\n\r\n" +
+                      part.substr(0, static_cast<std::size_t>(std::min(to, size) - from)));
+}
+
 inline std::vector<HttpContractCase> HttpContractCases() {
     using Then = FaultReply::Then;
+    constexpr std::int64_t kMiB = std::int64_t{1} << 20;
     const std::string body = ContractBody(300000);
+    std::string newer = body;
+    std::reverse(newer.begin(), newer.end());
+    const std::string large = ContractBody(static_cast<std::size_t>(kMiB * 5 / 2));
+    const std::string tagged = "HTTP/1.1 200 OK\r\nContent-Length: 300000\r\nETag: \"v1\"\r\n\r\n";
+    const std::string dated = "HTTP/1.1 200 OK\r\nContent-Length: 300000\r\nLast-Modified: " + std::string(kDate) +
+                              "\r\nConnection: close\r\n\r\n";
     const std::string part = body.substr(0, 5000);
     const std::string announced = "HTTP/1.1 200 OK\r\nContent-Length: 300000\r\n\r\n";
     const std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
@@ -62,25 +91,127 @@ inline std::vector<HttpContractCase> HttpContractCases() {
          {"HTTP/1.1 302 Found\r\nLocation: ftp://127.0.0.1/x\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"},
          cannotOpen,
          kEarlierFile},
+        {"redirect within https is followed",
+         {"HTTP/1.1 302 Found\r\nLocation: {secure}/0\r\nContent-Length: 0\r\n\r\n"},
+         "",
+         body,
+         false,
+         true},
+        {"redirect from https down to http is refused",
+         {"HTTP/1.1 302 Found\r\nLocation: {origin}/whole\r\nContent-Length: 0\r\n\r\n"},
+         cannotOpen,
+         kEarlierFile,
+         false,
+         true},
         {"reply over 2 GiB",
          {"HTTP/1.1 200 OK\r\nContent-Length: 2147483648\r\n\r\n" + part, Then::Hold},
          failed,
          std::nullopt},
         {"stalled body", {announced + part, Then::Hold}, failed, std::nullopt},
         {"trickling body", {announced + part, Then::Trickle, std::string(100, 'x')}, failed, std::nullopt},
+        {"trickle that never ends", {announced + part, Then::Drip, "x"}, failed, std::nullopt},
         {"server that never answers", {"", Then::Hold}, cannotOpen, kEarlierFile},
+        // A cut body with a validator is asked for again from where it broke off.
+        {.what = "good 206 completes a cut body",
+         .reply = {tagged + part, Then::Reset},
+         .error = "",
+         .file = body,
+         .resumedAt = {5000},
+         .ranged =
+             [=](std::int64_t from, const std::string& ifRange) {
+                 return ifRange == "\"v1\"" ? Rest(body, from, 300000, "\"v1\"") : FaultReply(HttpReply("400 Bad", ""));
+             }},
+        {.what = "200 to a range request starts again",
+         .reply = {dated + part, Then::Close},
+         .error = "",
+         .file = body,
+         .resumedAt = {5000},
+         .ranged =
+             [=](std::int64_t, const std::string& ifRange) {
+                 return FaultReply(ifRange == kDate ? HttpReply("200 OK", body) : HttpReply("400 Bad", ""));
+             }},
+        {.what = "206 for the wrong range",
+         .reply = {tagged + part, Then::Reset},
+         .error = failed,
+         .file = std::nullopt,
+         .resumedAt = {5000},
+         .ranged = [=](std::int64_t, const std::string&) { return Rest(body, 0, 0, "\"v1\""); }},
+        {.what = "416 to a range request",
+         .reply = {tagged + part, Then::Reset},
+         .error = failed,
+         .file = std::nullopt,
+         .resumedAt = {5000},
+         .ranged = [](std::int64_t,
+                      const std::string&) { return FaultReply(HttpReply("416 Range Not Satisfiable", "")); }},
+        {.what = "changed validator brings the new body whole",
+         .reply = {tagged + part, Then::Reset},
+         .error = "",
+         .file = newer,
+         .resumedAt = {5000},
+         .ranged = [=](std::int64_t,
+                       const std::string&) { return FaultReply(HttpReply("200 OK", newer, "ETag: \"v2\"\r\n")); }},
+        {.what = "server that ignores Range and cuts again is given up after five tries",
+         .reply = {tagged + part, Then::Reset},
+         .error = failed,
+         .file = std::nullopt,
+         .resumedAt = {5000, 5000, 5000, 5000, 5000}},
+        {.what = "server that resets every MiB",
+         .reply = {"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(large.size()) + "\r\nETag: \"v1\"\r\n\r\n" +
+                       large.substr(0, kMiB),
+                   Then::Reset},
+         .error = "",
+         .file = large,
+         .resumedAt = {kMiB, 2 * kMiB},
+         .ranged =
+             [=](std::int64_t from, const std::string&) {
+                 FaultReply reply = Rest(large, from, from + kMiB, "\"v1\"");
+                 if (from + kMiB < static_cast<std::int64_t>(large.size())) reply.then = Then::Reset;
+                 return reply;
+             }},
     };
 }
 
+inline std::string WithOrigins(std::string bytes, const std::string& origin, const std::string& secure) {
+    for (const auto& [name, value] :
+         {std::pair{std::string("{origin}"), origin}, std::pair{std::string("{secure}"), secure}})
+        for (auto at = bytes.find(name); at != std::string::npos; at = bytes.find(name))
+            bytes.replace(at, name.size(), value);
+    return bytes;
+}
+
 // Serves every case under "/<index>"; "/whole" is the first case's reply.
-inline FaultServer::Handler HttpContractHandler(const std::vector<HttpContractCase>& cases) {
-    return [&cases](const std::string& target, const std::string& origin) {
+// secure: the TLS pages' base address without its final "/".
+inline FaultServer::HeadHandler HttpContractHandler(const std::vector<HttpContractCase>& cases, std::string secure) {
+    return [&cases, secure](const std::string& target, const std::string& head, const std::string& origin) {
         std::size_t index = target == "/whole" ? 0 : std::stoul(target.substr(1));
-        FaultReply reply = cases.at(index).reply;
-        for (auto at = reply.bytes.find("{origin}"); at != std::string::npos; at = reply.bytes.find("{origin}"))
-            reply.bytes.replace(at, 8, origin);
+        const HttpContractCase& c = cases.at(index);
+        FaultReply reply = c.reply;
+        const auto range = head.find("\r\nRange: bytes=");
+        if (range != std::string::npos && c.ranged) {
+            const auto ifRange = head.find("\r\nIf-Range: ");
+            const std::string tag = ifRange == std::string::npos
+                                        ? ""
+                                        : head.substr(ifRange + 12, head.find("\r\n", ifRange + 2) - ifRange - 12);
+            reply = c.ranged(std::stoll(head.substr(range + 15)), tag);
+        }
+        reply.bytes = WithOrigins(reply.bytes, origin, secure);
         return reply;
     };
+}
+
+// The pages scripts/tls-pages.sh serves: every case's reply as it stands (held, reset and trickled ends aside).
+inline std::vector<std::pair<std::string, std::string>> HttpContractPages(const std::vector<HttpContractCase>& cases,
+                                                                          const std::string& origin,
+                                                                          const std::string& secure) {
+    std::vector<std::pair<std::string, std::string>> pages;
+    for (std::size_t i = 0; i < cases.size(); ++i)
+        pages.emplace_back(std::to_string(i), WithOrigins(cases[i].reply.bytes, origin, secure));
+    return pages;
+}
+
+inline std::string ContractUrl(const HttpContractCase& c, std::size_t index, const std::string& origin,
+                               const std::string& secure) {
+    return (c.overTls ? secure : origin) + "/" + std::to_string(index);
 }
 
 inline void PrepareContractForm(TForm1& form) {
@@ -104,7 +235,9 @@ inline std::string ContractDownload(TForm1& form, const std::string& url, const 
 }
 
 inline std::string ExpectedLog(const HttpContractCase& c, const std::string& url) {
-    return std::string("Gauge = 0\r\n") + (*c.error ? c.error + url : "");
+    std::string log = "Gauge = 0\r\n";
+    for (std::int64_t at : c.resumedAt) log += "Download resumed at " + std::to_string(at) + " bytes\r\n";
+    return log + (*c.error ? c.error + url : "");
 }
 
 }  // namespace qlr::testing

@@ -8,7 +8,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace qlr::sandbox {
 
@@ -42,23 +45,33 @@ struct HeaderList {
 };
 
 using Clock = std::chrono::steady_clock;
+// Header lines longer than this are not kept (a validator or range is far shorter).
+constexpr std::size_t kLongestHeader = 1024;
+
+bool IsHttps(const std::string& url) { return url.size() >= 8 && strncasecmp(url.c_str(), "https://", 8) == 0; }
 
 // One transfer driven by the multi interface, so that the body can be
 // pulled in small reads while libcurl never holds more than one piece
 // (CURLOPT_BUFFERSIZE) and the time limit is kept between pieces.
 class CurlResponse final : public HttpResponse {
 public:
-    CurlResponse(const std::string& url, const std::string& agent, const CurlOptions& options)
+    CurlResponse(const std::string& url, const std::string& agent, const CurlOptions& options,
+                 const HttpRange* range = nullptr)
         : limit_(options.timeLimit) {
         if (!easy_.h || !multi_.h) return;
         headers_.Add("Cache-Control: no-cache");
         headers_.Add("Pragma: no-cache");
         headers_.Add("Accept:");  // no extra headers beyond what a plain GET carries
+        if (range) {
+            headers_.Add(("If-Range: " + range->validator).c_str());
+            curl_easy_setopt(easy_.h, CURLOPT_RANGE, (std::to_string(range->from) + "-").c_str());
+        }
         curl_easy_setopt(easy_.h, CURLOPT_URL, url.c_str());
         curl_easy_setopt(easy_.h, CURLOPT_USERAGENT, agent.c_str());
         curl_easy_setopt(easy_.h, CURLOPT_HTTPHEADER, headers_.list);
         curl_easy_setopt(easy_.h, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(easy_.h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        // Once on https, a redirect to plain http would hand the transfer to anyone on the path.
+        curl_easy_setopt(easy_.h, CURLOPT_REDIR_PROTOCOLS_STR, IsHttps(url) ? "https" : "http,https");
         curl_easy_setopt(easy_.h, CURLOPT_FOLLOWLOCATION, 1L);
         curl_easy_setopt(easy_.h, CURLOPT_MAXREDIRS, 10L);
         curl_easy_setopt(easy_.h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limit_.count()));
@@ -117,6 +130,14 @@ public:
         if (curl_easy_getinfo(easy_.h, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK || length < 0)
             return std::nullopt;
         return static_cast<std::int64_t>(length);
+    }
+
+    int Status() override { return static_cast<int>(status_); }
+
+    std::optional<std::string> Header(const std::string& name) override {
+        for (const auto& [seen, value] : headerValues_)
+            if (strcasecmp(seen.c_str(), name.c_str()) == 0) return value;
+        return std::nullopt;
     }
 
 private:
@@ -180,9 +201,20 @@ private:
             me->status_ =
                 blank == std::string_view::npos ? 0 : std::atoi(std::string(line.substr(blank + 1, 3)).c_str());
             me->redirect_ = false;
+            me->headerValues_.clear();
         } else if (line.size() >= 9 && strncasecmp(line.data(), "location:", 9) == 0) {
             me->redirect_ = true;
-        } else if (line == "\r\n" || line == "\n") {
+        } else if (auto colon = line.find(':'); colon != std::string_view::npos && line.size() <= kLongestHeader) {
+            std::string name(line.substr(0, colon));
+            for (const char* kept : {"ETag", "Last-Modified", "Content-Range"}) {
+                if (strcasecmp(name.c_str(), kept) != 0) continue;
+                auto value = line.substr(colon + 1);
+                value.remove_prefix(std::min(value.find_first_not_of(" \t"), value.size()));
+                value = value.substr(0, value.find_last_not_of(" \t\r\n") + 1);
+                me->headerValues_.emplace_back(kept, std::string(value));
+            }
+        }
+        if (line == "\r\n" || line == "\n") {
             bool interim = me->status_ >= 100 && me->status_ < 200;
             bool followed = me->status_ >= 300 && me->status_ < 400 && me->redirect_;
             if (!interim && !followed) me->headersDone_ = true;
@@ -207,6 +239,7 @@ private:
     CURLcode result_ = CURLE_OK;
     std::string pending_;
     std::size_t offset_ = 0;
+    std::vector<std::pair<std::string, std::string>> headerValues_;  // the few that a resume needs
 };
 
 class CurlSession final : public HttpSession {
@@ -214,6 +247,11 @@ public:
     CurlSession(std::string agent, CurlOptions options) : agent_(std::move(agent)), options_(std::move(options)) {}
     std::unique_ptr<HttpResponse> OpenUrl(const std::string& url) override {
         auto response = std::make_unique<CurlResponse>(url, agent_, options_);
+        if (!response->Open()) return nullptr;
+        return response;
+    }
+    std::unique_ptr<HttpResponse> OpenRange(const std::string& url, const HttpRange& range) override {
+        auto response = std::make_unique<CurlResponse>(url, agent_, options_, &range);
         if (!response->Open()) return nullptr;
         return response;
     }

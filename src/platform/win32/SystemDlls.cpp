@@ -36,7 +36,7 @@ struct WinInetFunctions {
     decltype(&::HttpSendRequestA) HttpSendRequestA = nullptr;
     decltype(&::HttpQueryInfoA) HttpQueryInfoA = nullptr;
     decltype(&::InternetSetOptionA) InternetSetOptionA = nullptr;
-    decltype(&::InternetReadFileExA) InternetReadFileExA = nullptr;
+    decltype(&::InternetReadFile) InternetReadFile = nullptr;
     decltype(&::InternetQueryDataAvailable) InternetQueryDataAvailable = nullptr;
     decltype(&::InternetCrackUrlA) InternetCrackUrlA = nullptr;
     decltype(&::InternetCombineUrlA) InternetCombineUrlA = nullptr;
@@ -53,7 +53,7 @@ const WinInetFunctions& WinInet() {
         Bind(m, f.HttpSendRequestA, "HttpSendRequestA");
         Bind(m, f.HttpQueryInfoA, "HttpQueryInfoA");
         Bind(m, f.InternetSetOptionA, "InternetSetOptionA");
-        Bind(m, f.InternetReadFileExA, "InternetReadFileExA");
+        Bind(m, f.InternetReadFile, "InternetReadFile");
         Bind(m, f.InternetQueryDataAvailable, "InternetQueryDataAvailable");
         Bind(m, f.InternetCrackUrlA, "InternetCrackUrlA");
         Bind(m, f.InternetCombineUrlA, "InternetCombineUrlA");
@@ -147,8 +147,8 @@ BOOL HttpQueryInfoA(HINTERNET request, DWORD level, LPVOID buffer, LPDWORD lengt
 BOOL InternetSetOptionA(HINTERNET handle, DWORD option, LPVOID buffer, DWORD length) {
     return CallOr(WinInet().InternetSetOptionA, FALSE, handle, option, buffer, length);
 }
-BOOL InternetReadFileExA(HINTERNET file, LPINTERNET_BUFFERSA buffers, DWORD flags, DWORD_PTR context) {
-    return CallOr(WinInet().InternetReadFileExA, FALSE, file, buffers, flags, context);
+BOOL InternetReadFile(HINTERNET file, LPVOID buffer, DWORD wanted, LPDWORD got) {
+    return CallOr(WinInet().InternetReadFile, FALSE, file, buffer, wanted, got);
 }
 BOOL InternetQueryDataAvailable(HINTERNET file, LPDWORD available, DWORD flags, DWORD_PTR context) {
     return CallOr(WinInet().InternetQueryDataAvailable, FALSE, file, available, flags, context);

@@ -16,7 +16,9 @@ namespace qlr::win32 {
 
 namespace {
 
-constexpr std::size_t kBlockSize = 64 * 1024;
+// Large blocks: under Wine every WinInet call is a round trip to its server, and 64 KiB
+// blocks made a download three times slower than curl.
+constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 constexpr int kMostRedirects = 10;
 
 using Clock = std::chrono::steady_clock;
@@ -26,6 +28,17 @@ std::optional<std::string> QueryText(HINTERNET request, DWORD what) {
     DWORD size = sizeof text - 1;
     DWORD index = 0;
     if (!wininet::HttpQueryInfoA(request, what, text, &size, &index)) return std::nullopt;
+    return std::string(text, size);
+}
+
+// A header by name, as the server sent it.
+std::optional<std::string> QueryHeader(HINTERNET request, const std::string& name) {
+    char text[1024] = {};
+    if (name.size() >= sizeof text) return std::nullopt;
+    std::memcpy(text, name.data(), name.size());
+    DWORD size = sizeof text - 1;
+    DWORD index = 0;
+    if (!wininet::HttpQueryInfoA(request, HTTP_QUERY_CUSTOM, text, &size, &index)) return std::nullopt;
     return std::string(text, size);
 }
 
@@ -78,9 +91,9 @@ bool IsRedirect(long long status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-// The body in blocks of kBlockSize taken from what WinInet holds without
-// waiting; it waits only when nothing is there, so a trickling server is
-// noticed between blocks instead of holding one read for ever.
+// The body in blocks of at most kBlockSize, each no more than WinInet holds
+// at the time, so a trickling server is noticed between blocks instead of
+// holding one read for ever.
 class WinInetResponse final : public HttpResponse {
 public:
     WinInetResponse(InternetHandle connection, InternetHandle request, std::chrono::milliseconds limit)
@@ -109,6 +122,13 @@ public:
         return static_cast<std::int64_t>(*announced_);
     }
 
+    int Status() override {
+        auto status = QueryNumber(request_.get(), HTTP_QUERY_STATUS_CODE);
+        return status && *status < 1000 ? static_cast<int>(*status) : 0;
+    }
+
+    std::optional<std::string> Header(const std::string& name) override { return QueryHeader(request_.get(), name); }
+
 private:
     // False at the end of the body or when the transfer failed.
     bool FillBlock() {
@@ -121,23 +141,19 @@ private:
             if (left <= 0) return Stop(false);
             wanted = static_cast<std::size_t>(std::min<long long>(left, kBlockSize));
         }
-        for (;;) {
-            INTERNET_BUFFERSA piece{};
-            piece.dwStructSize = sizeof piece;
-            piece.lpvBuffer = block_.data();
-            piece.dwBufferLength = static_cast<DWORD>(wanted);
-            if (!wininet::InternetReadFileExA(request_.get(), &piece, IRF_NO_WAIT, 0)) return Stop(true);
-            if (piece.dwBufferLength > 0) {
-                end_ = std::min<std::size_t>(piece.dwBufferLength, wanted);
-                Count(end_);
-                return true;
-            }
-            if (Clock::now() - windowStart_ >= limit_) return Stop(true);
-            // Waits up to the receive timeout for more; 0 at the end of the body.
-            DWORD available = 0;
-            if (!wininet::InternetQueryDataAvailable(request_.get(), &available, 0, 0)) return Stop(true);
-            if (available == 0) return Stop(false);
-        }
+        // Only the query waits (up to the receive timeout; 0 at the end of the body). A read never asks for
+        // more than is there: Wine's synchronous reads wait for the whole block, IRF_NO_WAIT or not, and a
+        // trickling server would hold one of them past any time limit.
+        DWORD available = 0;
+        if (!wininet::InternetQueryDataAvailable(request_.get(), &available, 0, 0)) return Stop(true);
+        if (available == 0) return Stop(false);
+        DWORD got = 0;
+        const auto asked = static_cast<DWORD>(std::min<std::size_t>(available, wanted));
+        if (!wininet::InternetReadFile(request_.get(), block_.data(), asked, &got)) return Stop(true);
+        if (got == 0) return Stop(false);
+        end_ = std::min<std::size_t>(got, wanted);
+        Count(end_);
+        return true;
     }
 
     void Count(std::size_t n) {
@@ -172,26 +188,39 @@ class WinInetSession final : public HttpSession {
 public:
     WinInetSession(HINTERNET session, std::chrono::milliseconds limit) : session_(session), limit_(limit) {}
 
-    std::unique_ptr<HttpResponse> OpenUrl(const std::string& url) override {
+    std::unique_ptr<HttpResponse> OpenUrl(const std::string& url) override { return Open(url, ""); }
+
+    std::unique_ptr<HttpResponse> OpenRange(const std::string& url, const HttpRange& range) override {
+        return Open(url, "Range: bytes=" + std::to_string(range.from) + "-\r\nIf-Range: " + range.validator + "\r\n");
+    }
+
+private:
+    std::unique_ptr<HttpResponse> Open(const std::string& url, const std::string& headers) {
         std::string current = url;
+        bool secure = false;
         for (int hop = 0; hop <= kMostRedirects; ++hop) {
             auto address = Split(current);
             if (!address) return nullptr;
-            InternetHandle connection(wininet::InternetConnectA(session_.get(), address->host.c_str(), address->port,
-                                                                nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+            // Once on https, never down to plain http, where anyone on the path could answer.
+            if (secure && !address->secure) return nullptr;
+            secure = address->secure;
+            InternetHandle connection(wininet::InternetConnectA(session_.get(), address->host.c_str(), address->port, nullptr,
+                                                       nullptr, INTERNET_SERVICE_HTTP, 0, 0));
             if (!connection) return nullptr;
             // Redirects are followed here, so that each hop is checked and timed.
             DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT |
                           INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI | (address->secure ? INTERNET_FLAG_SECURE : 0);
-            InternetHandle request(wininet::HttpOpenRequestA(connection.get(), "GET", address->target.c_str(), nullptr,
-                                                             nullptr, nullptr, flags, 0));
+            InternetHandle request(wininet::HttpOpenRequestA(connection.get(), "GET", address->target.c_str(), nullptr, nullptr,
+                                                    nullptr, flags, 0));
             if (!request) return nullptr;
             // Set before sending: WinInet takes them when it opens the connection.
             DWORD ms = static_cast<DWORD>(limit_.count());
             for (DWORD option :
                  {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
                 wininet::InternetSetOptionA(request.get(), option, &ms, sizeof ms);
-            if (!wininet::HttpSendRequestA(request.get(), nullptr, 0, nullptr, 0)) return nullptr;
+            if (!wininet::HttpSendRequestA(request.get(), headers.empty() ? nullptr : headers.c_str(),
+                                  static_cast<DWORD>(headers.size()), nullptr, 0))
+                return nullptr;
             // A connection closed before a status line is no response at all.
             auto version = QueryText(request.get(), HTTP_QUERY_VERSION);
             auto status = QueryNumber(request.get(), HTTP_QUERY_STATUS_CODE);
@@ -210,7 +239,6 @@ public:
         return nullptr;
     }
 
-private:
     InternetHandle session_;
     std::chrono::milliseconds limit_;
 };

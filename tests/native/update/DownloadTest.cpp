@@ -4,7 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 
 #include "app/main.h"
 #include "common/HttpContract.h"
@@ -171,13 +176,11 @@ TEST_F(Download, AddressThatCannotBeUsedLeavesTheLocalFile) {
     EXPECT_EQ(machine.Read(kLocal), "from an earlier run");
 }
 
-TEST_F(Download, LocalFileThatCannotBeCreatedEndsQuietly) {
+TEST_F(Download, LocalFileThatCannotBeCreatedIsAFailedDownload) {
     http.replies[kUrl] = {"body"};
-    try {
-        form.DownloadFile(kUrl, "C:\\No\\Such\\Folder\\x.pak");
-    } catch (const RunError& error) {
-        FAIL() << error.what();
-    }
+    machine.Write(kLocal, "from an earlier run");
+    machine.Deny(std::string("file ") + kLocal);
+    EXPECT_EQ(Failure(), std::string("Download failed: ") + kUrl);
     EXPECT_TRUE(http.requested.empty());  // nothing was read
 }
 
@@ -209,17 +212,55 @@ TEST_F(Download, BrokenTransferIsAFailureNotAFile) {
 
 // ---- the contract both HTTP clients keep (the Windows suite runs the same table) ----
 
+// scripts/tls-pages.sh for the length of one test.
+class TlsPages {
+public:
+    TlsPages() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "qlr-tls-pages-XXXXXX").string();
+        if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a folder for the TLS pages");
+        folder_ = pattern;
+        FILE* out = ::popen((Script() + " start " + folder_).c_str(), "r");
+        char line[256] = {};
+        if (!out || !std::fgets(line, sizeof line, out)) throw std::runtime_error("scripts/tls-pages.sh failed");
+        ::pclose(out);
+        base_ = line;
+        base_.erase(base_.find_last_not_of("/\n") + 1);
+    }
+    ~TlsPages() {
+        std::system((Script() + " stop " + folder_).c_str());
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+    TlsPages(const TlsPages&) = delete;
+    TlsPages& operator=(const TlsPages&) = delete;
+
+    const std::string& Base() const { return base_; }  // https://localhost:PORT
+    std::string Authority() const { return folder_ + "/certificates/ca.pem"; }
+    void Write(const std::string& name, const std::string& bytes) const {
+        std::ofstream(folder_ + "/pages/" + name, std::ios::binary) << bytes;
+    }
+
+private:
+    static std::string Script() { return std::string(QLR_SOURCE_DIR) + "/scripts/tls-pages.sh"; }
+    std::string folder_, base_;
+};
+
 TEST(HttpContract, CurlClientEndsEveryMisbehavingReplyAsAgreed) {
     ::setenv("QLR_HTTP_TIME_LIMIT", kContractTimeLimit, 1);
+    ::setenv("QLR_HTTP_RESUME_PAUSE", kContractResumePause, 1);
     SandboxMachine machine;
     machine.MakeFolders("C:\\Temp\\QLR");
+    TlsPages secure;
+    std::filesystem::copy_file(secure.Authority(), machine.Root() / "trusted-roots.pem");
     TForm1 form{machine.platform()};
     PrepareContractForm(form);
     const auto cases = HttpContractCases();
-    FaultServer server(HttpContractHandler(cases));
+    FaultServer server(HttpContractHandler(cases, secure.Base()));
+    for (const auto& [name, bytes] : HttpContractPages(cases, server.Origin(), secure.Base()))
+        secure.Write(name, bytes);
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const HttpContractCase& c = cases[i];
-        const std::string url = server.Origin() + "/" + std::to_string(i);
+        const std::string url = ContractUrl(c, i, server.Origin(), secure.Base());
         machine.Write(kLocal, kEarlierFile);
         EXPECT_EQ(ContractDownload(form, url, kLocal), ExpectedLog(c, url)) << c.what;
         if (c.file)
@@ -228,6 +269,57 @@ TEST(HttpContract, CurlClientEndsEveryMisbehavingReplyAsAgreed) {
             EXPECT_FALSE(machine.Exists(kLocal)) << c.what;
     }
     ::unsetenv("QLR_HTTP_TIME_LIMIT");
+    ::unsetenv("QLR_HTTP_RESUME_PAUSE");
+}
+
+// A run whose download is cut keeps its bytes for the next run, which asks only for the rest,
+// unless the record of what they are is damaged, too old or missing.
+TEST(HttpContract, CutDownloadIsResumedByTheNextRunFromAnUpToDateRecord) {
+    ::setenv("QLR_HTTP_RESUME_PAUSE", kContractResumePause, 1);
+    const std::string body = ContractBody(300000);
+    std::atomic<bool> serving{false};
+    const std::string whole = HttpReply("200 OK", body, "ETag: \"v1\"\r\n");
+    // Until serving, every reply is cut: the first after 5000 bytes, a request for the rest at once.
+    FaultServer server([&](const std::string&, const std::string& head, const std::string&) {
+        const bool rest = head.find("\r\nRange: bytes=5000-") != std::string::npos;
+        if (serving) return rest ? Rest(body, 5000, 300000, "\"v1\"") : FaultReply(whole);
+        return FaultReply(rest ? "" : whole.substr(0, whole.find("\r\n\r\n") + 4 + 5000), FaultReply::Then::Reset);
+    });
+    SandboxMachine machine;
+    machine.MakeFolders("C:\\Temp\\QLR");
+    TForm1 form{machine.platform()};
+    PrepareContractForm(form);
+    const std::string url = server.Origin() + "/QLR6-39.pak";
+    const std::string partial = std::string(kLocal) + ".partial", record = partial + ".record";
+    struct Case {
+        const char* what;
+        std::function<void()> spoil;
+        const char* log;
+    };
+    const std::vector<Case> cases = {
+        {"record as left", [] {}, "Gauge = 0\r\nDownload resumed at 5000 bytes\r\n"},
+        {"damaged record", [&] { machine.Write(record, "not a record"); }, "Gauge = 0\r\n"},
+        {"record of eight days ago",
+         [&] {
+             std::string text = machine.Read(record);
+             machine.Write(record, text.substr(0, text.rfind("\r\n", text.size() - 3) + 2) + "01/01/2020 10:00:00\r\n");
+         },
+         "Gauge = 0\r\n"},
+        {"no record", [&] { std::filesystem::remove(machine.Host(record)); }, "Gauge = 0\r\n"},
+    };
+    for (const Case& c : cases) {
+        serving = false;
+        ASSERT_EQ(ContractDownload(form, url, kLocal),
+                  "Gauge = 0\r\nDownload resumed at 5000 bytes\r\nDownload failed: " + url)
+            << c.what;
+        EXPECT_EQ(machine.Read(partial), body.substr(0, 5000)) << c.what;
+        c.spoil();
+        serving = true;
+        EXPECT_EQ(ContractDownload(form, url, kLocal), c.log) << c.what;
+        EXPECT_EQ(machine.Exists(kLocal) ? machine.Read(kLocal) : "<no file>", body) << c.what;
+        EXPECT_FALSE(machine.Exists(partial) || machine.Exists(record)) << c.what;
+    }
+    ::unsetenv("QLR_HTTP_RESUME_PAUSE");
 }
 
 // ---- libcurl against a loopback server ----------------------------------------

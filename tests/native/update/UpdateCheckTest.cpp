@@ -157,8 +157,8 @@ TEST_F(UpdateCheck, PackageThatCannotBeFetchedEndsTheCheckWithoutAVerdict) {
     EXPECT_EQ(Log().back(), "Downloading program " + base + "updates/QLR6-39.pak to C:\\Temp\\QLR\\QLR6-39.pak");
 }
 
-TEST_F(UpdateCheck, ListFileMissingAfterTheDownloadIsAnError) {
-    // The list cannot be stored: the download ends quietly, the read fails.
+TEST_F(UpdateCheck, ListThatCannotBeStoredIsAFailedDownload) {
+    // Not quietly, and never the list an earlier run left behind.
     machine.Write("C:\\Temp\\QLR\\UpdateList.txt", "");
     std::filesystem::remove(machine.Host("C:\\Temp\\QLR\\UpdateList.txt"));
     std::filesystem::create_directories(machine.Host("C:\\Temp\\QLR") / "UpdateList.txt");
@@ -167,7 +167,7 @@ TEST_F(UpdateCheck, ListFileMissingAfterTheDownloadIsAnError) {
         form.CheckForUpdates("x", "x");
         FAIL() << "no exception";
     } catch (const RunError& error) {
-        EXPECT_STREQ(error.what(), "Cannot open file c:\\Temp\\QLR\\UpdateList.txt");
+        EXPECT_EQ(error.what(), "Download failed: " + ListUrl("x", "x"));
     }
 }
 

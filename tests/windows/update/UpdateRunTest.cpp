@@ -359,6 +359,13 @@ private:
     std::string der_;
 };
 
+// A Unix path as Wine's Z: drive shows it.
+std::string WinePath(std::string unixPath) {
+    for (char& c : unixPath)
+        if (c == '/') c = '\\';
+    return "Z:" + unixPath;
+}
+
 class HttpsRun : public UpdateRun {
 protected:
     void SetUp() override {
@@ -366,11 +373,6 @@ protected:
         ASSERT_EQ(base.rfind("https://localhost:", 0), 0u) << "run these tests under scripts/with-server.sh --tls";
         caDer = ReadBytes(WinePath(Environment("QLR_TEST_CERTIFICATES") + "/ca.der")).value_or("");
         ASSERT_FALSE(caDer.empty());
-    }
-    static std::string WinePath(std::string unixPath) {
-        for (char& c : unixPath)
-            if (c == '/') c = '\\';
-        return "Z:" + unixPath;
     }
     std::string caDer;
 };
@@ -445,20 +447,37 @@ TEST(HttpContract, WinInetClientEndsEveryMisbehavingReplyAsAgreed) {
     MakeFolders("C:\\Temp\\QLR");
     ScopedEnvironment noProxy("http_proxy", nullptr);
     ::_putenv_s("QLR_HTTP_TIME_LIMIT", kContractTimeLimit);
+    ::_putenv_s("QLR_HTTP_RESUME_PAUSE", kContractResumePause);
+    // scripts/wine-test.sh serves the TLS pages (scripts/tls-pages.sh) for this test.
+    const std::string pages = Environment("QLR_TLS_PAGES");
+    ASSERT_FALSE(pages.empty()) << "run this test under scripts/wine-test.sh";
+    std::string secure = Environment("QLR_TLS_PAGES_BASE");
+    secure.pop_back();
+    TrustedTestAuthority trusted(ReadBytes(WinePath(pages + "/certificates/ca.der")).value_or(""));
     std::unique_ptr<Platform> platform = win32::CreateWin32Platform();
     TForm1 form(*platform);
     PrepareContractForm(form);
     const auto cases = HttpContractCases();
-    FaultServer server(HttpContractHandler(cases));
+    FaultServer server(HttpContractHandler(cases, secure));
+    for (const auto& [name, bytes] : HttpContractPages(cases, server.Origin(), secure))
+        WriteBytes(WinePath(pages + "/pages/" + name), bytes);
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const HttpContractCase& c = cases[i];
         if (c.winInetCannotTell) continue;
-        const std::string url = server.Origin() + "/" + std::to_string(i);
+        const std::string url = ContractUrl(c, i, server.Origin(), secure);
         WriteBytes(local, kEarlierFile);
         EXPECT_EQ(ContractDownload(form, url, local), ExpectedLog(c, url)) << c.what;
         EXPECT_EQ(ReadBytes(local), c.file) << c.what;
     }
+    // A local file held by another program is a failed download, not the earlier file passed on as new.
+    WriteBytes(local, kEarlierFile);
+    win32::UniqueHandle held(
+        ::CreateFileA(local.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+    const std::string url = server.Origin() + "/0";
+    EXPECT_EQ(ContractDownload(form, url, local), "Gauge = 0\r\nDownload failed: " + url);
     ::_putenv_s("QLR_HTTP_TIME_LIMIT", "");
+    ::_putenv_s("QLR_HTTP_RESUME_PAUSE", "");
 }
 
 }  // namespace
