@@ -15,7 +15,9 @@
 #      Startup copy starts the installed version at once, downloads 6-39 and
 #      refuses it: "Package refused: QLR6-39.pak (not signed)".
 #   4. The maker publishes the signed QLR6-39.pak; the shortcut again: the
-#      Startup copy downloads and unpacks it for the next start.
+#      Startup copy downloads it through a flaky link (a proxy that resets
+#      every connection after 200,000 bytes), resumes the cut download
+#      ("Download resumed at ... bytes") and unpacks it for the next start.
 #   5. The shortcut once more: 6-39 starts, nothing to do.
 # Then it prints the saved logs, the check-ins the server saw and the
 # programs that were started (every outside program is a `standin`).
@@ -115,8 +117,24 @@ wait_newer() {
 refused() {
   tr -d '\r' <"$1/Temp/QLR/InstallLog Startup.txt" | grep -E '^(Have: |Package refused|Decoding|Nothing to do)' || true
 }
+# cutting_proxy URL: the same server behind a link that resets every
+# connection after 200,000 bytes; prints the base address through it
+cutting_proxy() {
+  local url=$1 hostport path out=$demo/proxy-$RANDOM
+  hostport=${url#http://} && path=/${hostport#*/} && hostport=${hostport%%/*}
+  python3 bench/reset_proxy.py --upstream "$hostport" --every 200000 --count "$out.count" >"$out.out" 2>&1 &
+  echo $! >>"$demo/proxy.pids"
+  for _ in $(seq 100); do
+    if grep -q '^http' "$out.out"; then echo "$(head -1 "$out.out" | sed 's#/$##')$path"; return; fi
+    sleep 0.1
+  done
+  echo "the cutting proxy did not start" >&2; exit 1
+}
+# resumed DRIVE_C: the resumed tries of the last Startup run
+resumed() { tr -d '\r' <"$1/Temp/QLR/InstallLog Startup.txt" | grep -E '^Download resumed' || true; }
 servers=()
 cleanup() {
+  [ -f "$demo/proxy.pids" ] && xargs kill <"$demo/proxy.pids" 2>/dev/null || true
   for s in "${servers[@]}"; do
     if [ -n "${QLR_DEMO_NGINX:-}" ]; then scripts/nginx-local.sh stop "$s/nginx"
     else kill "$(cat "$s/server.pid")" 2>/dev/null || true; fi
@@ -155,10 +173,18 @@ shortcut_steps() {
                 "$@"; refused "$c"
                 stage "$server" 100
               fi
-              say "$label: the signed QLR6-39.pak published; the shortcut again" ;;
+              say "$label: the signed QLR6-39.pak published; the shortcut again, over a link that cuts" ;;
       again) say "$label: the shortcut once more" ;;
     esac
-    "$@"
+    if [ "$step" = signed ]; then
+      local direct=$QLR_UPDATE_BASE_URL
+      QLR_UPDATE_BASE_URL=$(cutting_proxy "$direct")
+      "$@"
+      resumed "$c"
+      QLR_UPDATE_BASE_URL=$direct
+    else
+      "$@"
+    fi
     refused "$c"
   done
 }

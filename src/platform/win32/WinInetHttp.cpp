@@ -204,14 +204,14 @@ private:
             // Once on https, never down to plain http, where anyone on the path could answer.
             if (secure && !address->secure) return nullptr;
             secure = address->secure;
-            InternetHandle connection(wininet::InternetConnectA(session_.get(), address->host.c_str(), address->port, nullptr,
-                                                       nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+            InternetHandle connection(wininet::InternetConnectA(session_.get(), address->host.c_str(), address->port,
+                                                                nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
             if (!connection) return nullptr;
             // Redirects are followed here, so that each hop is checked and timed.
             DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT |
                           INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI | (address->secure ? INTERNET_FLAG_SECURE : 0);
-            InternetHandle request(wininet::HttpOpenRequestA(connection.get(), "GET", address->target.c_str(), nullptr, nullptr,
-                                                    nullptr, flags, 0));
+            InternetHandle request(wininet::HttpOpenRequestA(connection.get(), "GET", address->target.c_str(), nullptr,
+                                                             nullptr, nullptr, flags, 0));
             if (!request) return nullptr;
             // Set before sending: WinInet takes them when it opens the connection.
             DWORD ms = static_cast<DWORD>(limit_.count());
@@ -219,7 +219,7 @@ private:
                  {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
                 wininet::InternetSetOptionA(request.get(), option, &ms, sizeof ms);
             if (!wininet::HttpSendRequestA(request.get(), headers.empty() ? nullptr : headers.c_str(),
-                                  static_cast<DWORD>(headers.size()), nullptr, 0))
+                                           static_cast<DWORD>(headers.size()), nullptr, 0))
                 return nullptr;
             // A connection closed before a status line is no response at all.
             auto version = QueryText(request.get(), HTTP_QUERY_VERSION);

@@ -127,8 +127,7 @@ std::string RegistryText(HKEY root, const std::string& key, const std::string& v
     char buffer[1024] = {};
     DWORD size = sizeof buffer - 1;
     const DWORD view = root == HKEY_LOCAL_MACHINE ? RRF_SUBKEY_WOW6432KEY : 0;
-    if (::RegGetValueA(root, key.c_str(), value.c_str(), RRF_RT_REG_SZ | view, nullptr, buffer, &size) !=
-        ERROR_SUCCESS)
+    if (::RegGetValueA(root, key.c_str(), value.c_str(), RRF_RT_REG_SZ | view, nullptr, buffer, &size) != ERROR_SUCCESS)
         return std::string();
     return buffer;
 }
