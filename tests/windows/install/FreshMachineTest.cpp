@@ -27,6 +27,7 @@ constexpr const char* kInstallerArguments =
 // 64-bit Windows is shown SysWOW64 under this name; here each build runs in a
 // prefix of its own kind, where the name means the same folder to the test.
 constexpr const char* kClientLibrary = "C:\\windows\\system32\\GDS32.dll";
+constexpr const char* kWineOverrides = "Software\\Wine\\DllOverrides";
 constexpr const char* kShellFolders = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
 class FreshWindowsMachine : public WineMachine {
@@ -39,6 +40,8 @@ protected:
         // where a search for "net" looks first, must never start.
         systemNet = ReadBytes(SystemNet());
         PlaceStandin(SystemNet());
+        // Wine would start its own built-in net.exe whatever the file holds.
+        ::RegSetKeyValueA(HKEY_CURRENT_USER, kWineOverrides, "net.exe", REG_SZ, "native", 7);
         PlaceStandin(std::string(kSetupFolder) + "\\net.exe");
         WriteBytes(kClientLibrary, "old client library");
         const std::string tovanel = *ReadBytes(BuildFolder() + "\\Tovanel.exe");
@@ -53,6 +56,7 @@ protected:
         RemoveTree(kSetupFolder);
         RemoveTree(kClientLibrary);
         if (systemNet) WriteBytes(SystemNet(), *systemNet);
+        ::RegDeleteKeyValueA(HKEY_CURRENT_USER, kWineOverrides, "net.exe");
     }
     static std::string SystemNet() {
         char folder[MAX_PATH] = {};
