@@ -4,7 +4,9 @@ once it has passed a given number of bytes to the client: a flaky school
 link, made repeatable. Prints its address ("http://127.0.0.1:PORT/") and,
 on SIGTERM, writes the bytes the server sent to it into --count FILE.
 
-    bench/reset_proxy.py --upstream 127.0.0.1:PORT --every BYTES --count FILE
+    bench/reset_proxy.py --upstream 127.0.0.1:PORT --every BYTES --count FILE [--cuts N]
+
+--cuts N: only the first N connections that reach BYTES are reset; later ones pass whole.
 """
 import argparse
 import fcntl
@@ -20,10 +22,21 @@ parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
 parser.add_argument("--upstream", required=True)
 parser.add_argument("--every", type=int, required=True)
 parser.add_argument("--count", required=True)
+parser.add_argument("--cuts", type=int, default=-1)
 args = parser.parse_args()
+cuts_left = args.cuts
 host, port = args.upstream.rsplit(":", 1)
 sent_by_server = 0
 lock = threading.Lock()
+
+
+def take_cut() -> bool:
+    global cuts_left
+    with lock:
+        if cuts_left == 0:
+            return False
+        cuts_left -= 1
+        return True
 
 
 def pipe(client: socket.socket) -> None:
@@ -40,17 +53,25 @@ def pipe(client: socket.socket) -> None:
             server.close()
             return
         head += data
+    # One request a connection: the server is asked to close after its reply, so that no client
+    # sends a second request down a connection whose replies are no longer passed on.
+    end = head.index(b"\r\n\r\n")
+    lines = [line for line in head[:end].split(b"\r\n") if not line.lower().startswith(b"connection:")]
+    head = b"\r\n".join(lines + [b"Connection: close"]) + head[end:]
     server.sendall(head)
+    limit = args.every
     try:
-        while passed < args.every:
-            data = server.recv(min(65536, args.every - passed))
+        while passed < limit:
+            data = server.recv(int(min(65536, limit - passed)))
             if not data:
                 break
+            if passed + len(data) >= limit and not take_cut():
+                limit = float("inf")
             with lock:
                 sent_by_server += len(data)
             client.sendall(data)
             passed += len(data)
-        if passed >= args.every:  # cut: the client sees a reset, not an end
+        if passed >= limit:  # cut: the client sees a reset, not an end
             # once what was passed on has reached it, as a link that drops between packets would
             for _ in range(500):
                 if struct.unpack("i", fcntl.ioctl(client.fileno(), termios.TIOCOUTQ, b"\0" * 4))[0] == 0:

@@ -16,7 +16,7 @@
 #      refuses it: "Package refused: QLR6-39.pak (not signed)".
 #   4. The maker publishes the signed QLR6-39.pak; the shortcut again: the
 #      Startup copy downloads it through a flaky link (a proxy that resets
-#      every connection after 200,000 bytes), resumes the cut download
+#      the first download after 100,000 bytes), resumes the cut download
 #      ("Download resumed at ... bytes") and unpacks it for the next start.
 #   5. The shortcut once more: 6-39 starts, nothing to do.
 # Then it prints the saved logs, the check-ins the server saw and the
@@ -117,12 +117,12 @@ wait_newer() {
 refused() {
   tr -d '\r' <"$1/Temp/QLR/InstallLog Startup.txt" | grep -E '^(Have: |Package refused|Decoding|Nothing to do)' || true
 }
-# cutting_proxy URL: the same server behind a link that resets every
-# connection after 200,000 bytes; prints the base address through it
+# cutting_proxy URL: the same server behind a link that resets the first
+# download after 100,000 bytes; prints the base address through it
 cutting_proxy() {
   local url=$1 hostport path out=$demo/proxy-$RANDOM
   hostport=${url#http://} && path=/${hostport#*/} && hostport=${hostport%%/*}
-  python3 bench/reset_proxy.py --upstream "$hostport" --every 200000 --count "$out.count" >"$out.out" 2>&1 &
+  python3 bench/reset_proxy.py --upstream "$hostport" --every 100000 --cuts 1 --count "$out.count" >"$out.out" 2>&1 &
   echo $! >>"$demo/proxy.pids"
   for _ in $(seq 100); do
     if grep -q '^http' "$out.out"; then echo "$(head -1 "$out.out" | sed 's#/$##')$path"; return; fi
