@@ -81,10 +81,15 @@ std::vector<Move> ParseJournal(const std::string& text, bool& moving, bool& undo
 
 // Moves in, in order, whatever is still staged; the old file of each goes aside first.
 bool Forward(Platform& platform, const std::vector<Move>& moves) {
-    for (const Move& move : moves)
-        if (!move.aside.empty() && platform.FileExists(move.temporary) && platform.FileExists(move.target) &&
-            !platform.FileExists(move.aside) && !platform.MoveOver(move.target, move.aside))
+    for (const Move& move : moves) {
+        if (move.aside.empty() || !platform.FileExists(move.temporary) || !platform.FileExists(move.target)) continue;
+        // The startup program's aside is a copy, and a kill may have cut it short: it is made again.
+        if (PathKey(move.target) == PathKey(paths::StartupProgram)) {
+            if (!platform.CopyFileOver(move.target, move.aside)) return false;
+        } else if (!platform.FileExists(move.aside) && !platform.MoveOver(move.target, move.aside)) {
             return false;
+        }
+    }
     for (const Move& move : moves)
         if (platform.FileExists(move.temporary) && !platform.MoveOver(move.temporary, move.target)) return false;
     return true;
@@ -97,7 +102,12 @@ std::string Undo(Platform& platform, const std::vector<Move>& moves) {
     for (auto move = moves.rbegin(); move != moves.rend(); ++move) {
         bool restored = true;
         if (!move->aside.empty()) {
-            if (platform.FileExists(move->aside)) restored = platform.MoveOver(move->aside, move->target);
+            // A target still there beside its staged file was never replaced: its aside is a copy, or half of one.
+            const bool untouched = platform.FileExists(move->temporary) && platform.FileExists(move->target);
+            if (untouched && platform.FileExists(move->aside))
+                platform.RemoveFile(move->aside);
+            else if (platform.FileExists(move->aside))
+                restored = platform.MoveOver(move->aside, move->target);
         } else if (platform.FileExists(move->target) && !platform.FileExists(move->temporary)) {
             restored = platform.RemoveFile(move->target);  // it was moved in
         }
@@ -216,12 +226,22 @@ public:
             entry.identity = entry.file->Identity();
             entry.file.reset();  // a file open here cannot be moved
         }
-        for (const Move& move : moves)
-            if (!move.aside.empty() && !platform_.MoveOver(move.target, move.aside))
-                RollBack(std::move(journal), moves, move.target);
+        // The startup program is copied aside, not moved: a kill must never leave the next run nothing to start.
+        const auto isStartup = [](const Move& move) { return PathKey(move.target) == PathKey(paths::StartupProgram); };
+        for (const Move& move : moves) {
+            if (move.aside.empty()) continue;
+            const bool aside = isStartup(move) ? platform_.CopyFileOver(move.target, move.aside)
+                                               : platform_.MoveOver(move.target, move.aside);
+            if (!aside) RollBack(std::move(journal), moves, move.target);
+        }
         for (std::size_t i = 0; i < moves.size(); ++i) {
-            if (!platform_.MoveOver(moves[i].temporary, moves[i].target))
-                RollBack(std::move(journal), moves, moves[i].target);
+            const Move& move = moves[i];
+            bool in = platform_.MoveOver(move.temporary, move.target);
+            // A running program cannot be replaced where it is, but it can be moved out of the way.
+            if (!in && isStartup(move) && !move.aside.empty())
+                in = platform_.MoveOver(move.target, Aside(*order[i])) &&
+                     platform_.MoveOver(move.temporary, move.target);
+            if (!in) RollBack(std::move(journal), moves, move.target);
             order[i]->moved = true;
         }
         RemoveAsides(platform_, moves);
