@@ -8,11 +8,16 @@
 # of a few MB each, among them a new Tovanel.exe and the new executable)
 # from qlr-server on a free loopback port. Each round restores 6-38, starts
 # the Startup copy, kills it (SIGKILL) after a random delay within the time
-# a whole update takes, and checks:
+# a whole update takes (some of them while the commit moves files), and
+# checks:
 #   - every file of the package is either its complete old or its complete
 #     new content, never anything else;
-#   - the next run starts the highest version that is installed;
-#   - that run completes the update: every file new, no temporary left.
+#   - when the next run starts the application, the files of one version
+#     are in place, never some of each, and it is the highest installed;
+#   - that run completes the update: every file new, no temporary, set-aside
+#     file or journal left.
+# In every fifth round another program holds one of the files (open, others
+# may only read it) for part of the run.
 # Prints "kills N, bad states M" and exits 1 when M > 0.
 #
 # --kills N   rounds (default 50)
@@ -92,7 +97,7 @@ mkdir -p "$work/old" "$work/new"
 cp "$program" "$work/old/Tovanel.exe"
 { cat "$program"; printf '\n6-39 build\n'; } >"$work/new/Tovanel.exe"  # still runs: bytes after the image
 printf '6-38 notes\r\n' >"$work/old/notes.txt"
-printf '6-39 notes\r\n' >"$work/new/notes.txt"
+printf '6-39 notes, longer\r\n' >"$work/new/notes.txt"
 kib=1024
 [ "$wine_mode" = 1 ] && kib=128  # downloads under Wine are slower
 for n in 1 2 3; do
@@ -100,6 +105,11 @@ for n in 1 2 3; do
   head -c $((2 * kib * 1024 + n)) /dev/urandom >"$work/new/data$n.bin"
 done
 cp "$standin" "$work/new/QLR6-39.exe"
+# The application records the sizes of the package's files as it starts: one version's, or a bad state.
+sizes_of() { local d=$1 f out=; for f in "${files[@]}" QLR6-39.exe; do
+  out+="${out:+;}$f=$(stat -c %s "$d/$f" 2>/dev/null || echo -1)"; done; echo "$out"; }
+old_sizes=$(sizes_of "$work/old") new_sizes=$(sizes_of "$work/new")
+export QLR_STANDIN_SIZES="$(IFS=';'; echo "${files[*]};QLR6-39.exe")"
 
 mkdir -p "$work/server/updates"
 entries=("C:\\TSLData\\QLR\\QLR6-39.exe=$work/new/QLR6-39.exe")
@@ -125,7 +135,22 @@ restore_old() {
   for f in "${files[@]}"; do cp "$work/old/$f" "$qlr/$f"; done
   cp "$standin" "$qlr/QLR6-38.exe"
   cp "$standin" "$qlr/Shifter.exe"
-  chmod +x "$qlr"/*.exe
+  cp "$standin" "$c/holder.exe"
+  chmod +x "$qlr"/*.exe "$c/holder.exe"
+}
+
+hold_file() {  # another program holds data2.bin for $1 seconds; sets holder_pid
+  local path='C:\TSLData\QLR\data2.bin'
+  if [ "$wine_mode" = 1 ]; then
+    (QLR_STANDIN_HOLD=$path QLR_STANDIN_HANG=$1 exec "$winecmd" 'C:\holder.exe') >/dev/null 2>&1 &
+  else
+    (cd "$c" && QLR_STANDIN_HOLD=$path QLR_STANDIN_HANG=$1 exec ./holder.exe) >/dev/null 2>&1 &
+  fi
+  holder_pid=$!
+  for _ in $(seq 400); do  # until it holds the file
+    grep -q '^C:\\holder.exe' "$c/standin-runs.txt" 2>/dev/null && return
+    sleep 0.005
+  done
 }
 
 start_run() {  # the Startup copy, in the background; sets run_pid
@@ -150,6 +175,10 @@ millis() { date +%s%3N; }
 
 wait_for_temporaries() {  # until the run has made that many, or has ended
   local want=$1 have
+  if [ "$want" = journal ]; then  # the commit takes moments: no subshell between looks
+    while kill -0 "$run_pid" 2>/dev/null; do [ -e "$qlr/Tovanel.qlrjournal" ] && return; done
+    return
+  fi
   while kill -0 "$run_pid" 2>/dev/null; do
     have=$( (compgen -G "$qlr/*.qlrtmp" || true) | wc -l)
     [ "$have" -ge "$want" ] && return
@@ -164,6 +193,9 @@ check_files() {
   for f in "${files[@]}"; do
     if cmp -s "$qlr/$f" "$work/new/$f"; then continue; fi
     if [ "$allowed" = old-or-new ] && cmp -s "$qlr/$f" "$work/old/$f"; then continue; fi
+    # Mid-commit, an old file may stand aside whole until the next run puts it back or the new one in.
+    if [ "$allowed" = old-or-new ] && [ ! -e "$qlr/$f" ] && [ -e "$qlr/Tovanel.qlrjournal" ] &&
+      cmp -s "$(compgen -G "$qlr/$f.*.qlrold" | head -1)" "$work/old/$f"; then continue; fi
     echo "$f is torn or missing ($(stat -c %s "$qlr/$f" 2>/dev/null || echo none) bytes)"
   done
   if [ -e "$qlr/QLR6-39.exe" ]; then
@@ -195,23 +227,29 @@ wait_for_machine_idle
 echo "killpoint: a whole update takes ${whole} ms, its unpack ${unpack} ms; ${kills} kills, seed ${seed}"
 
 # ---- the kills ------------------------------------------------------------------------
-bad=0 after_old=0 after_mixed=0 after_new=0
+bad=0 after_old=0 after_mixed=0 after_new=0 in_commit=0 held_rounds=0
 for round in $(seq "$kills"); do
   restore_old
-  # A third of the kills anywhere; the others in the unpack, some near its
+  holder_pid=
+  if [ $((round % 5)) = 0 ]; then hold_file $((RANDOM % 3)); held_rounds=$((held_rounds + 1)); fi
+  # A quarter of the kills anywhere; the others in the unpack, some near its
   # end, where the moves take only moments: from the first or the last
-  # temporary file on.
+  # temporary file on, or once the commit has begun.
   start_run
   t0=$(millis)
-  case $((round % 3)) in
+  case $((round % 4)) in
     0) delay=$(( (RANDOM * 32768 + RANDOM) % whole )) ;;
     1) wait_for_temporaries 1; delay=$(( (RANDOM * 32768 + RANDOM) % (unpack + 1) )) ;;
     2) wait_for_temporaries $(( ${#files[@]} + 1 )); delay=$(( (RANDOM * 32768 + RANDOM) % (unpack / 3 + 1) )) ;;
+    3) wait_for_temporaries journal; delay=$(( RANDOM % 3 )) ;;
   esac
   sleep "$(printf '%d.%03d' $((delay / 1000)) $((delay % 1000)))"
   delay=$(( $(millis) - t0 ))
   kill -KILL "$run_pid" 2>/dev/null || true
   wait "$run_pid" 2>/dev/null || true
+  committing=0
+  [ -e "$qlr/Tovanel.qlrjournal" ] && { committing=1; in_commit=$((in_commit + 1)); }
+  [ -n "$holder_pid" ] && { wait "$holder_pid" 2>/dev/null || true; }
   wait_for_machine_idle
 
   problems=$(check_files old-or-new)
@@ -229,10 +267,21 @@ for round in $(seq "$kills"); do
   wait_for_machine_idle
   # The early launch is the one start of a QLR6-*.exe (Shifter.exe may record itself first).
   started=$(grep -o '^C:\\TSLData\\QLR\\QLR6-[^ ]*' "$c/standin-runs.txt" 2>/dev/null | tr '\n' ' ' || true)
+  # A commit the kill cut short is finished (or undone) before the application starts.
+  [ "$committing" = 1 ] && [ "$started" = 'C:\TSLData\QLR\QLR6-39.exe ' ] && highest=6-39
   [ "$started" = "C:\\TSLData\\QLR\\QLR$highest.exe " ] ||
     problems+=$'\n'"the next run started '${started% }', not QLR$highest.exe"
+  seen=$(grep -m1 '^C:\\TSLData\\QLR\\QLR6-' "$c/standin-runs.txt" 2>/dev/null | tr -d '\r' | sed 's/.* | //' || true)
+  case "$started|$seen" in
+    *QLR6-38.exe\ "|$old_sizes" | *QLR6-39.exe\ "|$new_sizes") ;;
+    *) problems+=$'\n'"the application started beside files of two versions: $seen" ;;
+  esac
   problems+=$(check_files new | sed 's/^/\nafter the next run: /')
-  leftovers=$(find "$c" -name '*.qlrtmp' | head -3)
+  # Windows keeps the running Tovanel.exe's own set-aside copy until a later run removes it: one at most.
+  leftovers=$(find "$c" -name '*.qlrtmp' -o -name '*.qlrold' -o -name '*.qlrjournal' |
+    { if [ "$wine_mode" = 1 ]; then grep -v '/Tovanel\.exe\.[0-9]*\.qlrold$'; else cat; fi; } | head -3 || true)
+  [ "$(compgen -G "$qlr/Tovanel.exe.*.qlrold" | wc -l)" -le 1 ] ||
+    leftovers+=" $(compgen -G "$qlr/Tovanel.exe.*.qlrold" | tr '\n' ' ')"
   [ -z "$leftovers" ] || problems+=$'\n'"temporaries left after the next run: $leftovers"
   log=$(tr -d '\r' <"$c/Temp/QLR/InstallLog Startup.txt" 2>/dev/null || echo "no run log")
   case $log in
@@ -248,6 +297,7 @@ for round in $(seq "$kills"); do
 done
 
 echo "left after the kill: old version $after_old, some files new $after_mixed, new version $after_new"
+echo "kills in the commit $in_commit; rounds with a held file $held_rounds"
 echo "kills $kills, bad states $bad"
 [ "$bad" = 0 ]
 

@@ -35,6 +35,8 @@ void TForm1::FormCreate() {
 
     AddLogLine("Checking if this is secondary startup");
     RepaintLog();
+    // Before the application starts: never beside the files of a half-made commit.
+    FinishInterruptedCommit();
     // The role is read from the path at each decision point, never stored.
     if (!Contains(UpperCase(ownPath), "PROGRAM FILES") && FoundationPresent()) {
         AddLogLine("Foundation loaded.  Starting Existing Program");

@@ -16,6 +16,13 @@
 
 namespace qlr {
 
+// A file of a package kept from change from its unpack until it is used.
+struct HeldFile {
+    std::string path;
+    bool found = false;                // the package holds it
+    std::unique_ptr<FileStream> file;  // null when found but no longer the unpacked file
+};
+
 class TForm1 {
 public:
     explicit TForm1(Platform& platform);
@@ -72,10 +79,14 @@ public:
     // asks for the rest of the same body a few times before it fails.
     void DownloadFile(const std::string& url, const std::string& localPath,
                       std::int64_t limit = std::numeric_limits<std::int64_t>::max(), bool resumable = true);
-    bool UnpackPackage(const std::string& packagePath);
-    // False, with the reason logged and the file deleted, when the package
-    // must not be unpacked: signed by none of ReleaseKeys or under another name.
-    bool PackageTrusted(const std::string& packagePath, const std::string& packageName);
+    // Unpacks and commits a package whole, from one handle held from its
+    // signature check to its commit. With ReleaseKeys, false with the reason
+    // logged and the file deleted when it is signed by none of them or under
+    // another name than its file's. hold, when given, names an entry that
+    // stays held (read-only for others) after the commit.
+    bool UnpackPackage(const std::string& packagePath, HeldFile* hold = nullptr);
+    // Finishes or undoes a commit that a killed run left, and removes set-aside files nothing holds any more.
+    void FinishInterruptedCommit();
     void CheckForUpdates(const std::string& schoolName, const std::string& smsid);
 
     // ---- installation (install/) ----

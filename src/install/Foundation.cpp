@@ -32,6 +32,7 @@ constexpr const char* kWorkFolders[] = {
     "C:\\Temp\\QLR\\SchoolData",
 };
 
+constexpr const char* kInstaller = "c:\\temp\\QLR\\Firebird\\Firebird-2.1.1.17910-0_Win32.exe";
 constexpr const char* kStopGuardian = "net stop \"InterBase Guardian\" >NULL";
 constexpr const char* kStopServer = "net stop \"InterBase Server\" >NULL";
 // The blanks are part of the line the installer has always been given.
@@ -62,7 +63,9 @@ bool TForm1::InstallFoundation() {
     AddLogLine(std::string("Downloading Foundation File to ") + kPackage);
     DownloadFile(UpdateBaseUrl() + "updates/Foundation.pak", kPackage);
     AddLogLine("Program Loaded, decompressing file");
-    if (!PackageTrusted(kPackage, "Foundation") || !UnpackPackage(kPackage)) {
+    // The installer runs with the setup's rights: no one may swap it between its unpack and its start.
+    HeldFile installer{kInstaller, false, nullptr};
+    if (!UnpackPackage(kPackage, &installer)) {
         AppendLogText("... FAILED 8");
         return false;
     }
@@ -82,7 +85,8 @@ bool TForm1::InstallFoundation() {
             platform_.RemoveFile(kClientLibrary);
         } catch (const std::exception&) {
         }
-        StartProcessAndWait(kInstallFirebird);
+        if (!installer.found || installer.file) StartProcessAndWait(kInstallFirebird);
+        installer.file.reset();
         if (ReadFirebirdInstance().empty()) {
             AppendLogText("...FAILED 9");
             ready = false;

@@ -48,6 +48,9 @@ public:
     virtual std::int64_t Size() = 0;
     virtual std::int64_t Position() = 0;
     virtual bool Seek(std::int64_t position) = 0;
+    // The file itself, whatever its name now: equal for two streams of one
+    // file, different for another file put in its place. Empty when unknown.
+    virtual std::string Identity() { return {}; }
 };
 
 // ---- processes -----------------------------------------------------------
@@ -245,13 +248,18 @@ public:
     virtual bool FileExists(const std::string& path) = 0;  // a file, not a folder
     virtual bool RemoveFile(const std::string& path) = 0;
     virtual bool CopyFileOver(const std::string& from, const std::string& to) = 0;
-    // Moves from over to; a running executable at to is renamed aside first.
+    // Moves from over to. Fails when either is open without delete sharing;
+    // a running executable can be moved, but not replaced where it is.
     virtual bool MoveOver(const std::string& from, const std::string& to) = 0;
     // Whole tree, for good (no recycle bin). True when the shell reports success.
     virtual bool DeleteFolderTree(const std::string& path) = 0;
     // nullptr when the file cannot be opened / created. Reading shares the
     // file with other programs, whatever they do with it.
     virtual std::unique_ptr<FileStream> OpenForRead(const std::string& path) = 0;
+    // Opened for reading and held: until the stream goes, others may read the
+    // file but not write, rename or remove it. nullptr when it cannot be
+    // opened or another program has it open for writing.
+    virtual std::unique_ptr<FileStream> OpenAndHold(const std::string& path) = 0;
     // Created new or truncated, read/write, not shared: while it is open no
     // other program, nor this one, can open or remove it.
     virtual std::unique_ptr<FileStream> CreateNewFile(const std::string& path) = 0;

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -62,6 +63,29 @@ struct SignatureCheck {
 
 // Hashes the file from its start through a bounded buffer; never holds it whole.
 SignatureCheck CheckSignature(FileStream& file, const std::vector<crypto::P256PublicKey>& keys);
+
+// Hashes the signed bytes of a package as its reader takes them, front to
+// back, so that the check covers the very bytes that were read: one read of
+// the file serves the unpack and the signature.
+class SignedBytesReader final : public FileStream {
+public:
+    // file must hold a trailer of kind Present.
+    SignedBytesReader(FileStream& file, SignatureTrailer trailer);
+    FileRead Read(void* buffer, std::size_t count) override;
+    std::size_t Write(const void*, std::size_t) override { return 0; }
+    bool Sync() override { return false; }
+    std::int64_t Size() override { return file_.Size(); }
+    std::int64_t Position() override { return position_; }
+    bool Seek(std::int64_t position) override;
+    // Hashes the signed bytes the reader has not taken and checks the signature.
+    SignatureCheck Finish(const std::vector<crypto::P256PublicKey>& keys);
+
+private:
+    FileStream& file_;
+    SignatureTrailer trailer_;
+    std::unique_ptr<crypto::Sha256> hash_;
+    std::int64_t signedLength_ = 0, hashed_ = 0, position_ = 0;
+};
 
 // The digest a signature over the file's first signedLength bytes covers;
 // false when the file ends early or a read fails.

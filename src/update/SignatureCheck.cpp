@@ -28,6 +28,25 @@ std::optional<SignatureTrailer> ReadTrailer(FileStream& file) {
     return ParseTrailer(tail);
 }
 
+namespace {
+
+SignatureCheck Verify(const crypto::Sha256Digest& digest, const SignatureTrailer& trailer,
+                      const std::vector<crypto::P256PublicKey>& keys) {
+    SignatureCheck check;
+    check.verdict = SignatureCheck::Verdict::BadSignature;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (crypto::VerifyP256(keys[i], digest, trailer.signature)) {
+            check.verdict = SignatureCheck::Verdict::Good;
+            check.name = trailer.name;
+            check.key = i;
+            break;
+        }
+    }
+    return check;
+}
+
+}  // namespace
+
 SignatureCheck CheckSignature(FileStream& file, const std::vector<crypto::P256PublicKey>& keys) {
     SignatureCheck check;
     const std::int64_t fileSize = file.Size();
@@ -44,16 +63,45 @@ SignatureCheck CheckSignature(FileStream& file, const std::vector<crypto::P256Pu
 
     auto hash = crypto::StartSha256();
     if (!HashPrefix(file, fileSize - kTrailerAfterSigned, *hash)) return check;
-    const crypto::Sha256Digest digest = hash->Finish();
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-        if (crypto::VerifyP256(keys[i], digest, trailer.signature)) {
-            check.verdict = SignatureCheck::Verdict::Good;
-            check.name = trailer.name;
-            check.key = i;
-            break;
-        }
-    }
-    return check;
+    return Verify(hash->Finish(), trailer, keys);
 }
 
+SignedBytesReader::SignedBytesReader(FileStream& file, SignatureTrailer trailer)
+    : file_(file), trailer_(std::move(trailer)), hash_(crypto::StartSha256()) {
+    signedLength_ = std::max<std::int64_t>(0, file_.Size() - kTrailerAfterSigned);
+    position_ = file_.Position();
+}
+
+FileRead SignedBytesReader::Read(void* buffer, std::size_t count) {
+    const FileRead read = file_.Read(buffer, count);
+    // Only an unbroken run from the start is hashed; Finish reads whatever a seek skipped.
+    if (position_ == hashed_ && hashed_ < signedLength_) {
+        const auto take = static_cast<std::size_t>(
+            std::min<std::int64_t>(static_cast<std::int64_t>(read.count), signedLength_ - hashed_));
+        hash_->Update(buffer, take);
+        hashed_ += static_cast<std::int64_t>(take);
+    }
+    position_ += static_cast<std::int64_t>(read.count);
+    return read;
+}
+
+bool SignedBytesReader::Seek(std::int64_t position) {
+    if (!file_.Seek(position)) return false;
+    position_ = position;
+    return true;
+}
+
+SignatureCheck SignedBytesReader::Finish(const std::vector<crypto::P256PublicKey>& keys) {
+    SignatureCheck bad;
+    bad.verdict = SignatureCheck::Verdict::BadSignature;
+    if (hashed_ < signedLength_) {
+        std::vector<char> buffer(std::size_t{64} * 1024);
+        if (!Seek(hashed_)) return bad;
+        while (hashed_ < signedLength_) {
+            const FileRead read = Read(buffer.data(), buffer.size());
+            if (read.failed || read.count == 0) return bad;
+        }
+    }
+    return Verify(hash_->Finish(), trailer_, keys);
+}
 }  // namespace qlr

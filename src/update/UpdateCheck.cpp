@@ -55,7 +55,7 @@ void TForm1::CheckForUpdates(const std::string& schoolName, const std::string& s
     AddLogLine("Downloading program " + url + " to " + package);
     DownloadFile(url, package);
     AddLogLine("Program Loaded, decompressing files");
-    if (PackageTrusted(package, offer.best)) UnpackPackage(package);
+    UnpackPackage(package);
     if (platform_.FileExists(std::string(paths::DataFolder) + "\\" + offer.best + ".exe"))
         AppendLogText("... OK");
     else

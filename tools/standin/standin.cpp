@@ -9,8 +9,14 @@
 //   QLR_STANDIN_EXIT=CODE      exit with CODE after recording
 //   QLR_STANDIN_HANG=SECONDS   wait that long before exiting
 //   QLR_STANDIN_NO_INSTALL=1   the installer registers nothing
+//   QLR_STANDIN_SIZES=A;B      the record ends in " | A=<size>;B=<size>" for
+//                              those files of its own folder (-1: none there)
+//   QLR_STANDIN_HOLD=PATH      (every copy) holds PATH open, others may only
+//                              read it, until it exits (with HANG: that long)
 
+#include <algorithm>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #ifdef _WIN32
@@ -41,8 +47,27 @@ int Run(qlr::Platform& platform) {
     const std::string ownName = qlr::ExtractFileName(ownPath);
     if (!Switch("QLR_STANDIN_FAIL", ownName).empty()) return 1;
 
-    platform.AppendToFile("C:\\standin-runs.txt",
-                          ownPath + " | " + platform.CommandLine() + " | " + platform.CurrentFolder() + "\r\n");
+    std::unique_ptr<qlr::FileStream> held;
+    // A path has a colon of its own: this switch is for every copy.
+    if (const char* hold = std::getenv("QLR_STANDIN_HOLD"); hold && *hold) {
+        held = platform.OpenAndHold(hold);
+        if (!held) return 4;
+    }
+    std::string record = ownPath + " | " + platform.CommandLine() + " | " + platform.CurrentFolder();
+    if (const std::string sizes = Switch("QLR_STANDIN_SIZES", ownName); !sizes.empty()) {
+        const std::string folder = ownPath.substr(0, ownPath.find_last_of('\\') + 1);
+        std::string field;
+        for (std::size_t start = 0; start <= sizes.size();) {
+            const std::size_t end = std::min(sizes.find(';', start), sizes.size());
+            const std::string name = sizes.substr(start, end - start);
+            start = end + 1;
+            if (name.empty()) continue;
+            auto file = platform.OpenForRead(folder + name);
+            field += (field.empty() ? "" : ";") + name + "=" + std::to_string(file ? file->Size() : -1);
+        }
+        record += " | " + field;
+    }
+    platform.AppendToFile("C:\\standin-runs.txt", record + "\r\n");
 
     if (qlr::UpperCase(ownName) == kInstallerName && Switch("QLR_STANDIN_NO_INSTALL", ownName).empty()) {
         if (auto key = platform.OpenRegistryKey(qlr::RegistryRoot::LocalMachine, kInstancesKey, true))

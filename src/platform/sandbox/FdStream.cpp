@@ -61,4 +61,10 @@ bool FdStream::Seek(std::int64_t position) {
     return position >= 0 && lseek(fd_.get(), static_cast<off_t>(position), SEEK_SET) == position;
 }
 
+std::string FdStream::Identity() {
+    struct stat info;
+    if (::fstat(fd_.get(), &info) != 0) return {};
+    return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+}
+
 }  // namespace qlr::sandbox

@@ -18,6 +18,7 @@ public:
     std::int64_t Size() override;
     std::int64_t Position() override;
     bool Seek(std::int64_t position) override;
+    std::string Identity() override;
 
 private:
     UniqueFd fd_;

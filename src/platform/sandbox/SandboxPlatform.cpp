@@ -197,6 +197,7 @@ public:
         if (!Present(source->host) || KindOf(target->host) == Kind::Folder) return false;
         Denials denials = LoadDenials();
         if (denials.Frozen(source->upper) || denials.Frozen(target->upper)) return false;
+        if (HeldUnshared(source->host) || HeldUnshared(target->host)) return false;
         // Linux lets a running executable be replaced by a rename.
         if (std::rename(source->host.c_str(), target->host.c_str()) != 0) return false;
         struct stat info;
@@ -223,6 +224,17 @@ public:
         UniqueFd fd(::open(target->host.c_str(), O_RDONLY | O_CLOEXEC));
         struct stat info;
         if (!fd || fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
+        return std::make_unique<FdStream>(std::move(fd));
+    }
+
+    std::unique_ptr<FileStream> OpenAndHold(const std::string& path) override {
+        auto target = Locate(path);
+        if (!target || LoadDenials().File(target->upper)) return nullptr;
+        UniqueFd fd(::open(target->host.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat info;
+        if (!fd || fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
+        // A shared lock: other holders may read, while removals, moves and writers of this sandbox see it in use.
+        if (::flock(fd.get(), LOCK_SH | LOCK_NB) != 0) return nullptr;
         return std::make_unique<FdStream>(std::move(fd));
     }
 
@@ -409,7 +421,7 @@ private:
 
     // Writing to an existing file needs only the file; creating one needs its folder too.
     static bool MayWrite(const Target& target, const Denials& denials) {
-        if (target.components.empty() || denials.File(target.upper)) return false;
+        if (target.components.empty() || denials.File(target.upper) || HeldUnshared(target.host)) return false;
         return Present(target.host) || !denials.UnderFolder(target.upper);
     }
 

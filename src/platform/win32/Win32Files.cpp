@@ -66,6 +66,13 @@ public:
         return position >= 0 && ::SetFilePointerEx(file_.get(), to, nullptr, FILE_BEGIN);
     }
 
+    std::string Identity() override {
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!::GetFileInformationByHandle(file_.get(), &info)) return {};
+        return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexHigh) + ":" +
+               std::to_string(info.nFileIndexLow);
+    }
+
 private:
     UniqueHandle file_;
 };
@@ -75,8 +82,6 @@ std::unique_ptr<FileStream> Open(const std::string& path, DWORD access, DWORD sh
     if (!file) return nullptr;
     return std::make_unique<HandleStream>(std::move(file));
 }
-
-bool InUse(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED; }
 
 }  // namespace
 
@@ -93,17 +98,7 @@ bool IsFile(const std::string& path) {
 bool MoveFileOver(const std::string& from, const std::string& to) {
     // Write-through: the move is on disk when the call returns, as an update's commit needs.
     constexpr DWORD kFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
-    if (::MoveFileExA(from.c_str(), to.c_str(), kFlags)) return true;
-    if (!InUse(::GetLastError()) || !IsFile(to)) return false;
-    // A running program's file cannot be replaced, but it can be renamed.
-    const std::string aside = to + ".old-" + std::to_string(::GetTickCount());
-    if (!::MoveFileExA(to.c_str(), aside.c_str(), 0)) return false;
-    if (!::MoveFileExA(from.c_str(), to.c_str(), kFlags)) {
-        ::MoveFileExA(aside.c_str(), to.c_str(), 0);
-        return false;
-    }
-    if (!::DeleteFileA(aside.c_str())) ::MoveFileExA(aside.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    return true;
+    return ::MoveFileExA(from.c_str(), to.c_str(), kFlags) != 0;
 }
 
 bool DeleteTree(const std::string& path) {
@@ -122,6 +117,10 @@ bool DeleteTree(const std::string& path) {
 std::unique_ptr<FileStream> OpenExistingForRead(const std::string& path) {
     // An editor, a virus scanner or a backup may hold the file in any way; reading must not stop for it.
     return Open(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
+}
+
+std::unique_ptr<FileStream> OpenHeld(const std::string& path) {
+    return Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
 }
 
 std::unique_ptr<FileStream> CreateAlways(const std::string& path) {

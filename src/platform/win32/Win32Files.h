@@ -11,13 +11,15 @@ namespace qlr::win32 {
 
 bool IsFolder(const std::string& path);
 bool IsFile(const std::string& path);
-// MoveFileEx over the target; a running executable there is renamed aside
-// ("<name>.old-<tick>", removed at the next restart) and the move retried.
+// MoveFileEx over the target, written through. A running executable can be
+// moved away, but not replaced where it is.
 bool MoveFileOver(const std::string& from, const std::string& to);
 // SHFileOperation FO_DELETE, silent, no confirmation, no error box, no recycle bin.
 bool DeleteTree(const std::string& path);
 // Shared with every other opener, so another program's handle never stops a read.
 std::unique_ptr<FileStream> OpenExistingForRead(const std::string& path);
+// Shared with readers only: no one writes, renames or removes it while it is open.
+std::unique_ptr<FileStream> OpenHeld(const std::string& path);
 // Not shared while open.
 std::unique_ptr<FileStream> CreateAlways(const std::string& path);
 // As CreateAlways, but fails when the file exists.

@@ -41,6 +41,7 @@ public:
     bool MoveOver(const std::string& from, const std::string& to) override { return MoveFileOver(from, to); }
     bool DeleteFolderTree(const std::string& path) override { return DeleteTree(path); }
     std::unique_ptr<FileStream> OpenForRead(const std::string& path) override { return OpenExistingForRead(path); }
+    std::unique_ptr<FileStream> OpenAndHold(const std::string& path) override { return OpenHeld(path); }
     std::unique_ptr<FileStream> CreateNewFile(const std::string& path) override { return CreateAlways(path); }
     std::unique_ptr<FileStream> CreateFileExclusive(const std::string& path) override { return CreateNew(path); }
     bool AppendToFile(const std::string& path, const std::string& text) override { return AppendText(path, text); }

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -79,6 +80,7 @@ public:
     std::int64_t Size() override { return inner_->Size(); }
     std::int64_t Position() override { return inner_->Position(); }
     bool Seek(std::int64_t p) override { return inner_->Seek(p); }
+    std::string Identity() override { return inner_->Identity(); }
 
 private:
     std::unique_ptr<FileStream> inner_;
@@ -97,7 +99,9 @@ public:
     std::optional<std::int64_t> writeLimit;  // for each file created
     std::optional<unsigned> lockWaitMs;      // in place of the run's own wait for another run
     std::optional<std::int64_t> readLimit;   // for each file opened for reading
-    std::string refusedMoveTo;               // a move to this path fails
+    std::string refusedMoveTo;               // a move of a staged file to this path fails
+    std::size_t endAtMove = SIZE_MAX;        // the process ends, as if killed, before the move of this number (from 0)
+    std::function<void(const std::string&)> afterOpen;  // each file opened for reading, once it is open
     std::vector<std::string> agents, opened;
     std::vector<std::string> movedTo;    // targets of the moves made, in order
     std::vector<std::size_t> requested;  // the count of every Read
@@ -109,13 +113,17 @@ public:
     bool RemoveFile(const std::string& p) override { return real_.RemoveFile(p); }
     bool CopyFileOver(const std::string& f, const std::string& t) override { return real_.CopyFileOver(f, t); }
     bool MoveOver(const std::string& f, const std::string& t) override {
-        if (t == refusedMoveTo || !real_.MoveOver(f, t)) return false;
+        if (movedTo.size() == endAtMove) std::_Exit(0);
+        if ((t == refusedMoveTo && f.ends_with(".qlrtmp")) || !real_.MoveOver(f, t)) return false;
         movedTo.push_back(t);
         return true;
     }
     bool DeleteFolderTree(const std::string& p) override { return real_.DeleteFolderTree(p); }
     std::unique_ptr<FileStream> OpenForRead(const std::string& p) override {
-        return Faulty(real_.OpenForRead(p), std::nullopt, readLimit);
+        return Opened(p, Faulty(real_.OpenForRead(p), std::nullopt, readLimit));
+    }
+    std::unique_ptr<FileStream> OpenAndHold(const std::string& p) override {
+        return Opened(p, Faulty(real_.OpenAndHold(p), std::nullopt, readLimit));
     }
     std::unique_ptr<FileStream> CreateNewFile(const std::string& p) override {
         return Faulty(real_.CreateNewFile(p), writeLimit, std::nullopt);
@@ -157,6 +165,10 @@ public:
     void ReportFailure(const std::string&) override {}
 
 private:
+    std::unique_ptr<FileStream> Opened(const std::string& path, std::unique_ptr<FileStream> file) {
+        if (file && afterOpen) afterOpen(path);
+        return file;
+    }
     std::unique_ptr<FileStream> Faulty(std::unique_ptr<FileStream> file, std::optional<std::int64_t> writeLimit,
                                        std::optional<std::int64_t> readLimit) {
         if (!file) return nullptr;

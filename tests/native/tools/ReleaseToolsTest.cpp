@@ -287,15 +287,17 @@ TEST_F(Qlrpak, PackageSignedWithTheOpensslCommandLineIsTrustedByTheProgram) {
 
     SandboxMachine machine;
     machine.Write("C:\\Temp\\QLR\\QLR6-39.pak", package);
+    machine.MakeFolders("C:\\TSLData\\QLR");
     TForm1 form(machine.platform());
     form.ReleaseKeys = ParsePublicKeys(FileBytes(TestKey("test-release-public.pem")));
-    EXPECT_TRUE(form.PackageTrusted("C:\\Temp\\QLR\\QLR6-39.pak", "QLR6-39"));
-    EXPECT_TRUE(machine.Exists("C:\\Temp\\QLR\\QLR6-39.pak"));
-    // The same package asked for under another name is refused and deleted.
-    EXPECT_FALSE(form.PackageTrusted("C:\\Temp\\QLR\\QLR6-39.pak", "QLR6-40"));
-    EXPECT_TRUE(form.Memo3.Text().ends_with("\r\nPackage refused: QLR6-39.pak (signed as QLR6-39)"))
+    EXPECT_TRUE(form.UnpackPackage("C:\\Temp\\QLR\\QLR6-39.pak"));
+    EXPECT_TRUE(machine.Exists("C:\\TSLData\\QLR\\QLR6-39.exe"));
+    // The same package under another name is refused and deleted.
+    machine.Write("C:\\Temp\\QLR\\QLR6-40.pak", package);
+    EXPECT_FALSE(form.UnpackPackage("C:\\Temp\\QLR\\QLR6-40.pak"));
+    EXPECT_TRUE(form.Memo3.Text().ends_with("\r\nPackage refused: QLR6-40.pak (signed as QLR6-39)"))
         << form.Memo3.Text();
-    EXPECT_FALSE(machine.Exists("C:\\Temp\\QLR\\QLR6-39.pak"));
+    EXPECT_FALSE(machine.Exists("C:\\Temp\\QLR\\QLR6-40.pak"));
 }
 
 // ---- qlr-server --------------------------------------------------------------

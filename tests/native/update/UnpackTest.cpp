@@ -4,6 +4,8 @@
 // never spoils the file that stood at an entry's path.
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <set>
@@ -12,6 +14,7 @@
 #include "base/SmallFile.h"
 #include "native/support/ScriptedPlatform.h"
 #include "update/Package.h"
+#include "update/Signature.h"
 
 namespace qlr::testing {
 namespace {
@@ -155,7 +158,8 @@ TEST_F(Unpack, SuiteExecutableIsMovedInLast) {
     recorded.movedTo.clear();
     machine.Write(kPak, Padded(PackageBytes({{"c:\\tsldata\\qlr\\qlr6-39.EXE", "6-39"}, {notes, "again"}})));
     EXPECT_TRUE(update.UnpackPackage(kPak));
-    EXPECT_EQ(recorded.movedTo, (std::vector<std::string>{notes, "c:\\tsldata\\qlr\\qlr6-39.EXE"}));
+    EXPECT_EQ(recorded.movedTo,
+              (std::vector<std::string>{notes + ".1.qlrold", notes, "c:\\tsldata\\qlr\\qlr6-39.EXE"}));
 
     fs::remove(machine.Host(exe));
     recorded.refusedMoveTo = notes;
@@ -166,6 +170,95 @@ TEST_F(Unpack, SuiteExecutableIsMovedInLast) {
         EXPECT_EQ(error.what(), "Cannot create file " + notes);
     }
     EXPECT_EQ(FilesIn("C:\\TSLData\\QLR"), (std::vector<std::string>{"Tovanel.exe", "notes.txt"}));
+}
+
+// The commit takes every old file aside before any new one goes in: a file
+// that another program holds stops the whole package, a later run installs
+// it, and a kill between any two moves is finished by the next run before
+// the application starts.
+class Commit : public Unpack {
+protected:
+    void SetUp() override {
+        Unpack::SetUp();
+        machine.MakeFolders("C:\\TSLData\\QLR");
+        for (const char* name : {"a.dll", "some.dll", "z.dll"}) machine.Write(Qlr(name), std::string("6-38 ") + name);
+        package = Padded(PackageBytes({{Qlr("QLR6-39.exe"), "6-39"},
+                                       {Qlr("a.dll"), "6-39 a.dll"},
+                                       {Qlr("some.dll"), "6-39 some.dll"},
+                                       {Qlr("z.dll"), "6-39 z.dll"}}));
+    }
+    static std::string Qlr(const std::string& name) { return "C:\\TSLData\\QLR\\" + name; }
+    // "6-38", "6-39", or what is wrong: the data folder holds one version whole and nothing else.
+    std::string Installed() const {
+        const std::vector<std::string> files = FilesIn("C:\\TSLData\\QLR");
+        for (const char* version : {"6-38", "6-39"}) {
+            std::vector<std::string> expected = {"a.dll", "some.dll", "z.dll"};
+            if (std::string(version) == "6-39") expected.insert(expected.begin(), "QLR6-39.exe");
+            bool whole = files == expected;
+            for (const char* name : {"a.dll", "some.dll", "z.dll"})
+                whole = whole && machine.Read(Qlr(name)) == std::string(version) + " " + name;
+            if (whole) return version;
+        }
+        std::string found;
+        for (const std::string& name : files) found += name + " ";
+        return "mixed: " + found;
+    }
+    std::string package;
+};
+
+TEST_F(Commit, FileHeldByAnotherProgramInstallsNothingUntilItIsFree) {
+    machine.Deny("file " + Qlr("some.dll"));
+    EXPECT_EQ(Failure(package), "Cannot create file " + Qlr("some.dll"));
+    EXPECT_EQ(Installed(), "6-38");
+    EXPECT_TRUE(machine.Exists(kPak));  // for the next run
+
+    fs::remove(machine.Root() / "sandbox-denied.txt");
+    EXPECT_TRUE(Run(package));
+    EXPECT_EQ(Installed(), "6-39");
+}
+
+TEST_F(Commit, KillBetweenAnyTwoMovesIsFinishedBeforeTheApplicationStarts) {
+    // Three old files go aside, four new ones in: a kill before each of the seven moves.
+    for (std::size_t move = 0; move < 7; ++move) {
+        SCOPED_TRACE("killed before move " + std::to_string(move));
+        fs::remove_all(machine.Host("C:\\TSLData\\QLR"));
+        SetUp();
+        machine.Write(kPak, package);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ScriptedPlatform dying(machine.platform());
+            dying.endAtMove = move;
+            TForm1 killed(dying);
+            killed.ProgramStarted = true;
+            killed.UnpackPackage(kPak);
+            std::_Exit(3);  // the move never came
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+        TForm1 next(machine.platform());
+        next.FinishInterruptedCommit();
+        EXPECT_EQ(Installed(), "6-39");
+    }
+}
+
+// The package is read from the one handle it was opened with: one renamed
+// over it during the run changes nothing that is installed.
+TEST_F(Unpack, PackageRenamedOverDuringTheRunIsNotWhatIsInstalled) {
+    ScriptedPlatform attacked(machine.platform());
+    TForm1 keyed(attacked);
+    keyed.ProgramStarted = true;
+    keyed.ReleaseKeys = ParsePublicKeys(FileBytes(TestKey("test-release-public.pem")));
+    machine.Write(kPak, SignedPackage(Padded(PackageBytes({{"C:\\Out\\QLR6-39.exe", "6-39"}})), "QLR6-39"));
+    machine.Write("C:\\Temp\\evil.pak", Padded(PackageBytes({{"C:\\Out\\evil.txt", "evil"}})));
+    attacked.afterOpen = [&](const std::string& path) {
+        if (path == kPak && machine.Exists("C:\\Temp\\evil.pak"))
+            fs::rename(machine.Host("C:\\Temp\\evil.pak"), machine.Host(kPak));
+    };
+    EXPECT_TRUE(keyed.UnpackPackage(kPak));
+    EXPECT_EQ(OutFiles(), std::vector<std::string>{"QLR6-39.exe"});
 }
 
 TEST_F(Unpack, LeftoversOfAKilledRunAreRemovedButNotThoseOfARunAtWork) {

@@ -143,6 +143,35 @@ TEST_F(UpdateRun, RunningProgramIsReplacedByTheUpdate) {
     EXPECT_EQ(ReadBytes(kNewProgram), replacement);
 }
 
+// A file another program holds open without delete sharing stops the whole
+// package: every old file stays, and the first run after the lock installs it.
+TEST_F(UpdateRun, FileHeldByAnotherProgramInstallsNothingUntilItIsFree) {
+    const std::string program = ReadBytes(BuildFolder() + "\\standin.exe").value();
+    const std::string folder = std::string(kDataFolder) + "\\";
+    std::vector<PackageEntry> entries = {{kNewProgram, program}};
+    for (const char* name : {"a.dll", "some.dll", "z.dll"}) {
+        WriteBytes(folder + name, std::string("6-38 ") + name);
+        entries.push_back({folder + name, std::string("6-39 ") + name});
+    }
+    Publish("QLR6-39.pak", Padded(PackageBytes(entries)));
+    {
+        win32::UniqueHandle held(::CreateFileA((folder + "some.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(held);
+        const std::string log = RunStartup();
+        const std::string tail = "Cannot create file " + folder + "some.dll";
+        EXPECT_EQ(log.substr(log.size() - std::min(log.size(), tail.size())), tail) << log;
+        for (const char* name : {"a.dll", "some.dll", "z.dll"})
+            EXPECT_EQ(ReadBytes(folder + name), std::string("6-38 ") + name);
+        EXPECT_FALSE(PathExists(kNewProgram));
+        EXPECT_TRUE(PathExists("C:\\Temp\\QLR\\QLR6-39.pak"));
+    }
+    EXPECT_EQ(CheckSection(RunStartup()).back(), "... OK");
+    for (const char* name : {"a.dll", "some.dll", "z.dll"})
+        EXPECT_EQ(ReadBytes(folder + name), std::string("6-39 ") + name);
+    EXPECT_EQ(ReadBytes(kNewProgram), program);
+}
+
 // An entry that points off drive C: (Wine's Z: is the host's whole file
 // system) or plays tricks with the path makes the package damaged: nothing
 // of it is written, not even the sound entry before it.

@@ -124,7 +124,7 @@ TEST_F(PlatformProcesses, ProgramsAppendingAtOnceLoseNoRecord) {
     EXPECT_EQ(commandLines, expected);
 }
 
-TEST_F(PlatformProcesses, MoveOverReplacesARunningExecutable) {
+TEST_F(PlatformProcesses, RunningExecutableIsMovedAsideAndReplaced) {
     const std::string target = "C:\\Temp\\move\\QLR6-38.exe";
     PlaceStandin(target);
     WriteBytes("C:\\Temp\\move\\QLR6-38.new", "the new program");
@@ -134,6 +134,8 @@ TEST_F(PlatformProcesses, MoveOverReplacesARunningExecutable) {
     ASSERT_EQ(WaitForRuns(1).size(), 1u) << "the program did not start";
     ASSERT_FALSE(running->HasEnded());
 
+    EXPECT_FALSE(platform->MoveOver("C:\\Temp\\move\\QLR6-38.new", target)) << "replaced where it runs";
+    EXPECT_TRUE(platform->MoveOver(target, target + ".1.qlrold"));
     EXPECT_TRUE(platform->MoveOver("C:\\Temp\\move\\QLR6-38.new", target));
     EXPECT_EQ(ReadBytes(target), "the new program");
     EXPECT_FALSE(PathExists("C:\\Temp\\move\\QLR6-38.new"));
