@@ -7,6 +7,7 @@
 #include <wincrypt.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <thread>
 
@@ -287,6 +288,36 @@ TEST_F(UpdateRun, KeyedBuildUnpacksOnlyPackagesSignedUnderTheirOwnName) {
                                        std::string(kDataFolder) + "\\QLR6-38.exe QLR", kDataFolder}),
                   runs.end());
     }
+}
+
+// Anyone who can write C:\Temp\QLR may try to put their own package over the
+// downloaded one while the run is at work: what is installed is the signed
+// package or nothing, never theirs.
+TEST_F(UpdateRun, PackageSwappedDuringTheRunIsNeverWhatIsInstalled) {
+    const std::string program = ReadBytes(BuildFolder() + "\\standin.exe").value();
+    const std::string evil = PackageBytes({{std::string(kDataFolder) + "\\evil.txt", "not the maker's"}});
+    PlaceTovanel(kStartup, "Tovanel-testkey.exe");
+    Publish("QLR6-39.pak", SignedPackage(PackageBytes({{kNewProgram, program}}), "QLR6-39"));
+    std::atomic<bool> done{false};
+    int swapped = 0;
+    std::thread swapper([&] {
+        while (!done) {
+            if (PathExists("C:\\Temp\\QLR\\QLR6-39.pak")) {
+                WriteBytes("C:\\Temp\\swap.pak", evil);
+                if (::MoveFileExA("C:\\Temp\\swap.pak", "C:\\Temp\\QLR\\QLR6-39.pak", MOVEFILE_REPLACE_EXISTING))
+                    ++swapped;
+            }
+            ::Sleep(1);
+        }
+    });
+    const std::string log = RunStartup();
+    done = true;
+    swapper.join();
+    EXPECT_FALSE(PathExists(std::string(kDataFolder) + "\\evil.txt")) << log;
+    if (PathExists(kNewProgram)) {
+        EXPECT_EQ(ReadBytes(kNewProgram), program) << log;
+    }
+    RecordProperty("swaps", swapped);
 }
 
 TEST_F(UpdateRun, ListNamesThatLeadOutOfTheFolderAreSkipped) {
