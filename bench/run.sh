@@ -68,7 +68,8 @@ g++ -O2 bench/inflate_baseline.cpp -lz -o "$run/inflate_baseline"
 g++ -O2 bench/trivial_launcher.cpp -o "$run/trivial_launcher"
 $triplet-g++-posix -O2 -mwindows -static bench/trivial_launcher.cpp -o "$run/trivial_launcher.exe"
 $triplet-g++-posix -O2 -std=c++20 -DWIN32_LEAN_AND_MEAN -DNOMINMAX -I"$src/src" bench/update_bench.cpp \
-    "$win/libtovanel_platform.a" "$win/libtovanel_core.a" "$win/libtovanel_crypto.a" "/usr/$triplet/lib/libz.a" \
+    "$win/libtovanel_platform.a" "$win/libtovanel_core.a" "$win/libtovanel_crypto.a" "$win/libtovanel_system_dlls.a" \
+    "/usr/$triplet/lib/libz.a" \
     -static -lbcrypt -lwininet -lole32 -loleaut32 -luuid -lshell32 -lgdi32 -luser32 -ladvapi32 -lcomctl32 -o "$run/update_bench.exe"
 exe=$win/bin/Tovanel.exe
 i686-w64-mingw32-strip -o "$run/Tovanel-stripped.exe" "$win32/bin/Tovanel.exe"
