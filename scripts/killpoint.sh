@@ -227,7 +227,7 @@ wait_for_machine_idle
 echo "killpoint: a whole update takes ${whole} ms, its unpack ${unpack} ms; ${kills} kills, seed ${seed}"
 
 # ---- the kills ------------------------------------------------------------------------
-bad=0 after_old=0 after_mixed=0 after_new=0 in_commit=0 held_rounds=0
+bad=0 after_old=0 after_mixed=0 after_new=0 in_commit=0 held_rounds=0 resumed_runs=0
 for round in $(seq "$kills"); do
   restore_old
   holder_pid=
@@ -284,6 +284,8 @@ for round in $(seq "$kills"); do
     leftovers+=" $(compgen -G "$qlr/Tovanel.exe.*.qlrold" | tr '\n' ' ')"
   [ -z "$leftovers" ] || problems+=$'\n'"temporaries left after the next run: $leftovers"
   log=$(tr -d '\r' <"$c/Temp/QLR/InstallLog Startup.txt" 2>/dev/null || echo "no run log")
+  # A download the kill cut keeps its bytes: the next run goes on from them.
+  case $log in *"Download resumed at"*) resumed_runs=$((resumed_runs + 1)) ;; esac
   case $log in
     *FAILED*|"no run log") problems+=$'\n'"the next run's log: $(grep -m1 FAILED <<<"$log" || echo "$log")" ;;
   esac
@@ -297,7 +299,7 @@ for round in $(seq "$kills"); do
 done
 
 echo "left after the kill: old version $after_old, some files new $after_mixed, new version $after_new"
-echo "kills in the commit $in_commit; rounds with a held file $held_rounds"
+echo "kills in the commit $in_commit; rounds with a held file $held_rounds; next runs that resumed a cut download $resumed_runs"
 echo "kills $kills, bad states $bad"
 [ "$bad" = 0 ]
 
