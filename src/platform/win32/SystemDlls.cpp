@@ -23,77 +23,20 @@ F* Find(HMODULE module, const char* name) {
     return reinterpret_cast<F*>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
 }
 
-template <class F>
-void Bind(HMODULE module, F*& function, const char* name) {
-    function = Find<F>(module, name);
+// Each DLL is loaded once, each function looked up once, on first use.
+HMODULE WinInetDll() {
+    static const HMODULE module = LoadFromSystemFolder("wininet.dll");
+    return module;
 }
-
-// Each DLL's functions, found once.
-struct WinInetFunctions {
-    decltype(&::InternetOpenA) InternetOpenA = nullptr;
-    decltype(&::InternetConnectA) InternetConnectA = nullptr;
-    decltype(&::HttpOpenRequestA) HttpOpenRequestA = nullptr;
-    decltype(&::HttpSendRequestA) HttpSendRequestA = nullptr;
-    decltype(&::HttpQueryInfoA) HttpQueryInfoA = nullptr;
-    decltype(&::InternetSetOptionA) InternetSetOptionA = nullptr;
-    decltype(&::InternetReadFile) InternetReadFile = nullptr;
-    decltype(&::InternetQueryDataAvailable) InternetQueryDataAvailable = nullptr;
-    decltype(&::InternetCrackUrlA) InternetCrackUrlA = nullptr;
-    decltype(&::InternetCombineUrlA) InternetCombineUrlA = nullptr;
-    decltype(&::InternetCloseHandle) InternetCloseHandle = nullptr;
-};
-
-const WinInetFunctions& WinInet() {
-    static const WinInetFunctions functions = [] {
-        WinInetFunctions f;
-        const HMODULE m = LoadFromSystemFolder("wininet.dll");
-        Bind(m, f.InternetOpenA, "InternetOpenA");
-        Bind(m, f.InternetConnectA, "InternetConnectA");
-        Bind(m, f.HttpOpenRequestA, "HttpOpenRequestA");
-        Bind(m, f.HttpSendRequestA, "HttpSendRequestA");
-        Bind(m, f.HttpQueryInfoA, "HttpQueryInfoA");
-        Bind(m, f.InternetSetOptionA, "InternetSetOptionA");
-        Bind(m, f.InternetReadFile, "InternetReadFile");
-        Bind(m, f.InternetQueryDataAvailable, "InternetQueryDataAvailable");
-        Bind(m, f.InternetCrackUrlA, "InternetCrackUrlA");
-        Bind(m, f.InternetCombineUrlA, "InternetCombineUrlA");
-        Bind(m, f.InternetCloseHandle, "InternetCloseHandle");
-        return f;
-    }();
-    return functions;
+HMODULE CngDll() {
+    static const HMODULE module = LoadFromSystemFolder("bcrypt.dll");
+    return module;
 }
-
-struct CngFunctions {
-    decltype(&::BCryptOpenAlgorithmProvider) BCryptOpenAlgorithmProvider = nullptr;
-    decltype(&::BCryptCloseAlgorithmProvider) BCryptCloseAlgorithmProvider = nullptr;
-    decltype(&::BCryptGetProperty) BCryptGetProperty = nullptr;
-    decltype(&::BCryptCreateHash) BCryptCreateHash = nullptr;
-    decltype(&::BCryptHashData) BCryptHashData = nullptr;
-    decltype(&::BCryptFinishHash) BCryptFinishHash = nullptr;
-    decltype(&::BCryptDestroyHash) BCryptDestroyHash = nullptr;
-    decltype(&::BCryptImportKeyPair) BCryptImportKeyPair = nullptr;
-    decltype(&::BCryptVerifySignature) BCryptVerifySignature = nullptr;
-    decltype(&::BCryptDestroyKey) BCryptDestroyKey = nullptr;
-};
-
-const CngFunctions& Cng() {
-    static const CngFunctions functions = [] {
-        CngFunctions f;
-        const HMODULE m = LoadFromSystemFolder("bcrypt.dll");
-        Bind(m, f.BCryptOpenAlgorithmProvider, "BCryptOpenAlgorithmProvider");
-        Bind(m, f.BCryptCloseAlgorithmProvider, "BCryptCloseAlgorithmProvider");
-        Bind(m, f.BCryptGetProperty, "BCryptGetProperty");
-        Bind(m, f.BCryptCreateHash, "BCryptCreateHash");
-        Bind(m, f.BCryptHashData, "BCryptHashData");
-        Bind(m, f.BCryptFinishHash, "BCryptFinishHash");
-        Bind(m, f.BCryptDestroyHash, "BCryptDestroyHash");
-        Bind(m, f.BCryptImportKeyPair, "BCryptImportKeyPair");
-        Bind(m, f.BCryptVerifySignature, "BCryptVerifySignature");
-        Bind(m, f.BCryptDestroyKey, "BCryptDestroyKey");
-        return f;
-    }();
-    return functions;
-}
+#define QLR_SYSTEM_FUNCTION(dll, name)                                               \
+    [] {                                                                             \
+        static decltype(&::name) const found = Find<decltype(::name)>(dll(), #name); \
+        return found;                                                                \
+    }()
 
 template <class R, class F, class... A>
 R CallOr(F* function, R failed, A... arguments) {
@@ -126,75 +69,85 @@ std::string SystemFolder() {
 namespace wininet {
 
 HINTERNET InternetOpenA(LPCSTR agent, DWORD access, LPCSTR proxy, LPCSTR bypass, DWORD flags) {
-    return CallOr(WinInet().InternetOpenA, HINTERNET{}, agent, access, proxy, bypass, flags);
+    return CallOr(QLR_SYSTEM_FUNCTION(WinInetDll, InternetOpenA), HINTERNET{}, agent, access, proxy, bypass, flags);
 }
 HINTERNET InternetConnectA(HINTERNET session, LPCSTR host, INTERNET_PORT port, LPCSTR user, LPCSTR password,
                            DWORD service, DWORD flags, DWORD_PTR context) {
-    return CallOr(WinInet().InternetConnectA, HINTERNET{}, session, host, port, user, password, service, flags,
-                  context);
+    return CallOr(QLR_SYSTEM_FUNCTION(WinInetDll, InternetConnectA), HINTERNET{}, session, host, port, user, password,
+                  service, flags, context);
 }
 HINTERNET HttpOpenRequestA(HINTERNET connection, LPCSTR verb, LPCSTR object, LPCSTR version, LPCSTR referrer,
                            LPCSTR* accept, DWORD flags, DWORD_PTR context) {
-    return CallOr(WinInet().HttpOpenRequestA, HINTERNET{}, connection, verb, object, version, referrer, accept, flags,
-                  context);
+    return CallOr(QLR_SYSTEM_FUNCTION(WinInetDll, HttpOpenRequestA), HINTERNET{}, connection, verb, object, version,
+                  referrer, accept, flags, context);
 }
 BOOL HttpSendRequestA(HINTERNET request, LPCSTR headers, DWORD headersLength, LPVOID optional, DWORD optionalLength) {
-    return CallOr(WinInet().HttpSendRequestA, FALSE, request, headers, headersLength, optional, optionalLength);
+    return CallOr(QLR_SYSTEM_FUNCTION(WinInetDll, HttpSendRequestA), FALSE, request, headers, headersLength, optional,
+                  optionalLength);
 }
 BOOL HttpQueryInfoA(HINTERNET request, DWORD level, LPVOID buffer, LPDWORD length, LPDWORD index) {
-    return CallOr(WinInet().HttpQueryInfoA, FALSE, request, level, buffer, length, index);
+    return CallOr(QLR_SYSTEM_FUNCTION(WinInetDll, HttpQueryInfoA), FALSE, request, level, buffer, length, index);
 }
 BOOL InternetSetOptionA(HINTERNET handle, DWORD option, LPVOID buffer, DWORD length) {
-    return CallOr(WinInet().InternetSetOptionA, FALSE, handle, option, buffer, length);
+    return CallOr(QLR_SYSTEM_FUNCTION(WinInetDll, InternetSetOptionA), FALSE, handle, option, buffer, length);
 }
 BOOL InternetReadFile(HINTERNET file, LPVOID buffer, DWORD wanted, LPDWORD got) {
-    return CallOr(WinInet().InternetReadFile, FALSE, file, buffer, wanted, got);
+    return CallOr(QLR_SYSTEM_FUNCTION(WinInetDll, InternetReadFile), FALSE, file, buffer, wanted, got);
 }
 BOOL InternetQueryDataAvailable(HINTERNET file, LPDWORD available, DWORD flags, DWORD_PTR context) {
-    return CallOr(WinInet().InternetQueryDataAvailable, FALSE, file, available, flags, context);
+    return CallOr(QLR_SYSTEM_FUNCTION(WinInetDll, InternetQueryDataAvailable), FALSE, file, available, flags, context);
 }
 BOOL InternetCrackUrlA(LPCSTR url, DWORD length, DWORD flags, LPURL_COMPONENTSA parts) {
-    return CallOr(WinInet().InternetCrackUrlA, FALSE, url, length, flags, parts);
+    return CallOr(QLR_SYSTEM_FUNCTION(WinInetDll, InternetCrackUrlA), FALSE, url, length, flags, parts);
 }
 BOOL InternetCombineUrlA(LPCSTR base, LPCSTR relative, LPSTR buffer, LPDWORD length, DWORD flags) {
-    return CallOr(WinInet().InternetCombineUrlA, FALSE, base, relative, buffer, length, flags);
+    return CallOr(QLR_SYSTEM_FUNCTION(WinInetDll, InternetCombineUrlA), FALSE, base, relative, buffer, length, flags);
 }
-BOOL InternetCloseHandle(HINTERNET handle) { return CallOr(WinInet().InternetCloseHandle, FALSE, handle); }
+BOOL InternetCloseHandle(HINTERNET handle) {
+    return CallOr(QLR_SYSTEM_FUNCTION(WinInetDll, InternetCloseHandle), FALSE, handle);
+}
 }  // namespace wininet
 
 namespace bcrypt {
 NTSTATUS BCryptOpenAlgorithmProvider(BCRYPT_ALG_HANDLE* algorithm, LPCWSTR id, LPCWSTR implementation, ULONG flags) {
-    return CallOr(Cng().BCryptOpenAlgorithmProvider, kDllNotFound, algorithm, id, implementation, flags);
+    return CallOr(QLR_SYSTEM_FUNCTION(CngDll, BCryptOpenAlgorithmProvider), kDllNotFound, algorithm, id, implementation,
+                  flags);
 }
 NTSTATUS BCryptCloseAlgorithmProvider(BCRYPT_ALG_HANDLE algorithm, ULONG flags) {
-    return CallOr(Cng().BCryptCloseAlgorithmProvider, kDllNotFound, algorithm, flags);
+    return CallOr(QLR_SYSTEM_FUNCTION(CngDll, BCryptCloseAlgorithmProvider), kDllNotFound, algorithm, flags);
 }
 NTSTATUS BCryptGetProperty(BCRYPT_HANDLE object, LPCWSTR property, PUCHAR output, ULONG length, ULONG* written,
                            ULONG flags) {
-    return CallOr(Cng().BCryptGetProperty, kDllNotFound, object, property, output, length, written, flags);
+    return CallOr(QLR_SYSTEM_FUNCTION(CngDll, BCryptGetProperty), kDllNotFound, object, property, output, length,
+                  written, flags);
 }
 NTSTATUS BCryptCreateHash(BCRYPT_ALG_HANDLE algorithm, BCRYPT_HASH_HANDLE* hash, PUCHAR object, ULONG objectLength,
                           PUCHAR secret, ULONG secretLength, ULONG flags) {
-    return CallOr(Cng().BCryptCreateHash, kDllNotFound, algorithm, hash, object, objectLength, secret, secretLength,
-                  flags);
+    return CallOr(QLR_SYSTEM_FUNCTION(CngDll, BCryptCreateHash), kDllNotFound, algorithm, hash, object, objectLength,
+                  secret, secretLength, flags);
 }
 NTSTATUS BCryptHashData(BCRYPT_HASH_HANDLE hash, PUCHAR input, ULONG length, ULONG flags) {
-    return CallOr(Cng().BCryptHashData, kDllNotFound, hash, input, length, flags);
+    return CallOr(QLR_SYSTEM_FUNCTION(CngDll, BCryptHashData), kDllNotFound, hash, input, length, flags);
 }
 NTSTATUS BCryptFinishHash(BCRYPT_HASH_HANDLE hash, PUCHAR output, ULONG length, ULONG flags) {
-    return CallOr(Cng().BCryptFinishHash, kDllNotFound, hash, output, length, flags);
+    return CallOr(QLR_SYSTEM_FUNCTION(CngDll, BCryptFinishHash), kDllNotFound, hash, output, length, flags);
 }
-NTSTATUS BCryptDestroyHash(BCRYPT_HASH_HANDLE hash) { return CallOr(Cng().BCryptDestroyHash, kDllNotFound, hash); }
+NTSTATUS BCryptDestroyHash(BCRYPT_HASH_HANDLE hash) {
+    return CallOr(QLR_SYSTEM_FUNCTION(CngDll, BCryptDestroyHash), kDllNotFound, hash);
+}
 NTSTATUS BCryptImportKeyPair(BCRYPT_ALG_HANDLE algorithm, BCRYPT_KEY_HANDLE importKey, LPCWSTR blobType,
                              BCRYPT_KEY_HANDLE* key, PUCHAR input, ULONG length, ULONG flags) {
-    return CallOr(Cng().BCryptImportKeyPair, kDllNotFound, algorithm, importKey, blobType, key, input, length, flags);
+    return CallOr(QLR_SYSTEM_FUNCTION(CngDll, BCryptImportKeyPair), kDllNotFound, algorithm, importKey, blobType, key,
+                  input, length, flags);
 }
 NTSTATUS BCryptVerifySignature(BCRYPT_KEY_HANDLE key, VOID* padding, PUCHAR hash, ULONG hashLength, PUCHAR signature,
                                ULONG signatureLength, ULONG flags) {
-    return CallOr(Cng().BCryptVerifySignature, kDllNotFound, key, padding, hash, hashLength, signature, signatureLength,
-                  flags);
+    return CallOr(QLR_SYSTEM_FUNCTION(CngDll, BCryptVerifySignature), kDllNotFound, key, padding, hash, hashLength,
+                  signature, signatureLength, flags);
 }
-NTSTATUS BCryptDestroyKey(BCRYPT_KEY_HANDLE key) { return CallOr(Cng().BCryptDestroyKey, kDllNotFound, key); }
+NTSTATUS BCryptDestroyKey(BCRYPT_KEY_HANDLE key) {
+    return CallOr(QLR_SYSTEM_FUNCTION(CngDll, BCryptDestroyKey), kDllNotFound, key);
+}
 }  // namespace bcrypt
 
 }  // namespace qlr::win32
