@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Resume over a flaky link: a package through a loopback proxy that resets
-# every connection after a given number of bytes (bench/reset_proxy.py),
+# every connection after a given number of bytes (scripts/reset-proxy.py),
 # served by nginx (ranges, ETag). The native tovanel's whole update run
 # against `curl -C -` in a retry loop over the same proxy: wall time, and
 # the bytes the server sent against the package's size. Prints one line per
@@ -50,7 +50,7 @@ upstream=${origin#http://}
 upstream=${upstream%/}
 
 proxy() {  # proxy NAME: sets base, its count file is $work/NAME.count
-  python3 "$top/bench/reset_proxy.py" --upstream "$upstream" --every "$cut" --count "$work/$1.count" \
+  python3 "$top/scripts/reset-proxy.py" --upstream "$upstream" --every "$cut" --count "$work/$1.count" \
     >"$work/$1.out" 2>&1 &
   pids+=($!)
   proxy_pid=$!

@@ -122,7 +122,7 @@ refused() {
 cutting_proxy() {
   local url=$1 hostport path out=$demo/proxy-$RANDOM
   hostport=${url#http://} && path=/${hostport#*/} && hostport=${hostport%%/*}
-  python3 bench/reset_proxy.py --upstream "$hostport" --every 100000 --cuts 1 --count "$out.count" >"$out.out" 2>&1 &
+  python3 scripts/reset-proxy.py --upstream "$hostport" --every 100000 --cuts 1 --count "$out.count" >"$out.out" 2>&1 &
   echo $! >>"$demo/proxy.pids"
   for _ in $(seq 100); do
     if grep -q '^http' "$out.out"; then echo "$(head -1 "$out.out" | sed 's#/$##')$path"; return; fi

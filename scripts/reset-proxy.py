@@ -4,7 +4,7 @@ once it has passed a given number of bytes to the client: a flaky school
 link, made repeatable. Prints its address ("http://127.0.0.1:PORT/") and,
 on SIGTERM, writes the bytes the server sent to it into --count FILE.
 
-    bench/reset_proxy.py --upstream 127.0.0.1:PORT --every BYTES --count FILE [--cuts N]
+    scripts/reset-proxy.py --upstream 127.0.0.1:PORT --every BYTES --count FILE [--cuts N]
 
 --cuts N: only the first N connections that reach BYTES are reset; later ones pass whole.
 """
