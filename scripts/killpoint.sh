@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Kills the updater at random moments of a download and unpack and checks
-# what each kill leaves behind.
+# what each kill leaves behind. The next run starts as a user's does: from
+# the shortcut's copy under Program Files, which hands over to the data folder.
 #
 #   scripts/killpoint.sh [--kills N] [--wine] [--seed S]
 #
@@ -59,6 +60,7 @@ for tool in qlrpak qlr-server; do
   [ -x "$native/$tool" ] || { echo "killpoint.sh: build the native preset first ($native/$tool)" >&2; exit 2; }
 done
 
+hung_starts=0
 work=$(mktemp -d "${TMPDIR:-/tmp}/qlr-killpoint.XXXXXX")
 server_pid=
 cleanup() {
@@ -136,7 +138,8 @@ restore_old() {
   cp "$standin" "$qlr/QLR6-38.exe"
   cp "$standin" "$qlr/Shifter.exe"
   cp "$standin" "$c/holder.exe"
-  chmod +x "$qlr"/*.exe "$c/holder.exe"
+  cp "$program" "$c/Program Files/Tessaly/Quillory/Tovanel.exe"
+  chmod +x "$qlr"/*.exe "$c/holder.exe" "$c/Program Files/Tessaly/Quillory/Tovanel.exe"
 }
 
 hold_file() {  # another program holds data2.bin for $1 seconds; sets holder_pid
@@ -153,19 +156,30 @@ hold_file() {  # another program holds data2.bin for $1 seconds; sets holder_pid
   done
 }
 
-start_run() {  # the Startup copy, in the background; sets run_pid
+start_run() {  # the Startup copy, or with "bootstrap" the Program Files one, in the background; sets run_pid
+  local folder=$qlr exe='C:\TSLData\QLR\Tovanel.exe'
+  if [ "${1:-}" = bootstrap ]; then
+    folder="$c/Program Files/Tessaly/Quillory" exe='C:\Program Files\Tessaly\Quillory\Tovanel.exe'
+  fi
   if [ "$wine_mode" = 1 ]; then
-    (cd "$qlr" && exec "$winecmd" "C:\\TSLData\\QLR\\Tovanel.exe") >/dev/null 2>&1 &
+    (cd "$folder" && exec "$winecmd" "$exe") >/dev/null 2>&1 &
   else
-    (cd "$qlr" && exec ./Tovanel.exe) >/dev/null 2>&1 &
+    (cd "$folder" && exec ./Tovanel.exe) >/dev/null 2>&1 &
   fi
   run_pid=$!
 }
 
 # Programs the killed run started (the early launch) may still be writing their records.
 wait_for_machine_idle() {
-  if [ "$wine_mode" = 1 ]; then wineserver -w; return; fi
-  for _ in $(seq 200); do
+  if [ "$wine_mode" = 1 ]; then
+    # Wine (not Windows) can leave a program whose parent was killed inside
+    # CreateProcess hung before its first instruction: it is ended and counted.
+    timeout 60 wineserver -w && return
+    wineserver -k || true
+    hung_starts=$((hung_starts + 1))
+    return
+  fi
+  for _ in $(seq 1200); do
     [ -z "$(find /proc -mindepth 2 -maxdepth 2 -name exe -lname "$root/*" 2>/dev/null | head -1)" ] && return
     sleep 0.05
   done
@@ -262,7 +276,7 @@ for round in $(seq "$kills"); do
   [ -e "$qlr/QLR6-39.exe" ] && highest=6-39
 
   rm -f "$c/standin-runs.txt" "$c/Temp/QLR/InstallLog Startup.txt"
-  start_run
+  start_run bootstrap
   wait "$run_pid" || problems+=$'\n'"the next run failed"
   wait_for_machine_idle
   # The early launch is the one start of a QLR6-*.exe (Shifter.exe may record itself first).
@@ -300,6 +314,7 @@ done
 
 echo "left after the kill: old version $after_old, some files new $after_mixed, new version $after_new"
 echo "kills in the commit $in_commit; rounds with a held file $held_rounds; next runs that resumed a cut download $resumed_runs"
+[ "$wine_mode" = 1 ] && echo "programs hung in Wine's process start after a kill, ended: $hung_starts"
 echo "kills $kills, bad states $bad"
 [ "$bad" = 0 ]
 

@@ -100,6 +100,7 @@ public:
     std::optional<unsigned> lockWaitMs;      // in place of the run's own wait for another run
     std::optional<std::int64_t> readLimit;   // for each file opened for reading
     std::string refusedMoveTo;               // a move of a staged file to this path fails
+    std::string runningProgram;              // a move over this path fails while it is there, as on Windows
     std::size_t endAtMove = SIZE_MAX;        // the process ends, as if killed, before the move of this number (from 0)
     std::function<void(const std::string&)> afterOpen;  // each file opened for reading, once it is open
     std::vector<std::string> agents, opened;
@@ -114,7 +115,9 @@ public:
     bool CopyFileOver(const std::string& f, const std::string& t) override { return real_.CopyFileOver(f, t); }
     bool MoveOver(const std::string& f, const std::string& t) override {
         if (movedTo.size() == endAtMove) std::_Exit(0);
-        if ((t == refusedMoveTo && f.ends_with(".qlrtmp")) || !real_.MoveOver(f, t)) return false;
+        if ((t == refusedMoveTo && f.ends_with(".qlrtmp")) || (t == runningProgram && real_.FileExists(t)) ||
+            !real_.MoveOver(f, t))
+            return false;
         movedTo.push_back(t);
         return true;
     }

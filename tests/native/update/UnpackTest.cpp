@@ -181,21 +181,23 @@ protected:
     void SetUp() override {
         Unpack::SetUp();
         machine.MakeFolders("C:\\TSLData\\QLR");
-        for (const char* name : {"a.dll", "some.dll", "z.dll"}) machine.Write(Qlr(name), std::string("6-38 ") + name);
+        for (const char* name : kReplaced) machine.Write(Qlr(name), std::string("6-38 ") + name);
         package = Padded(PackageBytes({{Qlr("QLR6-39.exe"), "6-39"},
+                                       {Qlr("Tovanel.exe"), "6-39 Tovanel.exe"},
                                        {Qlr("a.dll"), "6-39 a.dll"},
                                        {Qlr("some.dll"), "6-39 some.dll"},
                                        {Qlr("z.dll"), "6-39 z.dll"}}));
     }
+    static constexpr const char* kReplaced[] = {"Tovanel.exe", "a.dll", "some.dll", "z.dll"};
     static std::string Qlr(const std::string& name) { return "C:\\TSLData\\QLR\\" + name; }
     // "6-38", "6-39", or what is wrong: the data folder holds one version whole and nothing else.
     std::string Installed() const {
         const std::vector<std::string> files = FilesIn("C:\\TSLData\\QLR");
         for (const char* version : {"6-38", "6-39"}) {
-            std::vector<std::string> expected = {"a.dll", "some.dll", "z.dll"};
+            std::vector<std::string> expected(std::begin(kReplaced), std::end(kReplaced));
             if (std::string(version) == "6-39") expected.insert(expected.begin(), "QLR6-39.exe");
             bool whole = files == expected;
-            for (const char* name : {"a.dll", "some.dll", "z.dll"})
+            for (const char* name : kReplaced)
                 whole = whole && machine.Read(Qlr(name)) == std::string(version) + " " + name;
             if (whole) return version;
         }
@@ -218,8 +220,10 @@ TEST_F(Commit, FileHeldByAnotherProgramInstallsNothingUntilItIsFree) {
 }
 
 TEST_F(Commit, KillBetweenAnyTwoMovesIsFinishedBeforeTheApplicationStarts) {
-    // Three old files go aside, four new ones in: a kill before each of the seven moves.
-    for (std::size_t move = 0; move < 7; ++move) {
+    // Three old files go aside (the running startup program is copied), five new ones in, the running program
+    // moved out of their way between: a kill before each of the nine moves. The next start, from a shortcut,
+    // is the Program Files copy: it finishes the commit before it hands over to the data folder's copy.
+    for (std::size_t move = 0; move < 9; ++move) {
         SCOPED_TRACE("killed before move " + std::to_string(move));
         fs::remove_all(machine.Host("C:\\TSLData\\QLR"));
         SetUp();
@@ -229,6 +233,7 @@ TEST_F(Commit, KillBetweenAnyTwoMovesIsFinishedBeforeTheApplicationStarts) {
         if (child == 0) {
             ScriptedPlatform dying(machine.platform());
             dying.endAtMove = move;
+            dying.runningProgram = Qlr("Tovanel.exe");
             TForm1 killed(dying);
             killed.ProgramStarted = true;
             killed.UnpackPackage(kPak);
