@@ -60,7 +60,7 @@ for tool in qlrpak qlr-server; do
   [ -x "$native/$tool" ] || { echo "killpoint.sh: build the native preset first ($native/$tool)" >&2; exit 2; }
 done
 
-hung_starts=0
+hung_after_kill=0 hung_after_next=0
 work=$(mktemp -d "${TMPDIR:-/tmp}/qlr-killpoint.XXXXXX")
 server_pid=
 cleanup() {
@@ -170,13 +170,13 @@ start_run() {  # the Startup copy, or with "bootstrap" the Program Files one, in
 }
 
 # Programs the killed run started (the early launch) may still be writing their records.
-wait_for_machine_idle() {
+wait_for_machine_idle() {  # $1: the counter of hung starts to add to (Wine)
   if [ "$wine_mode" = 1 ]; then
     # Wine (not Windows) can leave a program whose parent was killed inside
     # CreateProcess hung before its first instruction: it is ended and counted.
     timeout 60 wineserver -w && return
     wineserver -k || true
-    hung_starts=$((hung_starts + 1))
+    eval "$1=\$(($1 + 1))"
     return
   fi
   for _ in $(seq 1200); do
@@ -237,7 +237,7 @@ if [ -n "$problem" ]; then
   tr -d '\r' <"$c/Temp/QLR/InstallLog Startup.txt" >&2 || true
   exit 1
 fi
-wait_for_machine_idle
+wait_for_machine_idle hung_after_next
 echo "killpoint: a whole update takes ${whole} ms, its unpack ${unpack} ms; ${kills} kills, seed ${seed}"
 
 # ---- the kills ------------------------------------------------------------------------
@@ -264,7 +264,7 @@ for round in $(seq "$kills"); do
   committing=0
   [ -e "$qlr/Tovanel.qlrjournal" ] && { committing=1; in_commit=$((in_commit + 1)); }
   [ -n "$holder_pid" ] && { wait "$holder_pid" 2>/dev/null || true; }
-  wait_for_machine_idle
+  wait_for_machine_idle hung_after_kill
 
   problems=$(check_files old-or-new)
   new_count=0
@@ -278,7 +278,7 @@ for round in $(seq "$kills"); do
   rm -f "$c/standin-runs.txt" "$c/Temp/QLR/InstallLog Startup.txt"
   start_run bootstrap
   wait "$run_pid" || problems+=$'\n'"the next run failed"
-  wait_for_machine_idle
+  wait_for_machine_idle hung_after_next
   # The early launch is the one start of a QLR6-*.exe (Shifter.exe may record itself first).
   started=$(grep -o '^C:\\TSLData\\QLR\\QLR6-[^ ]*' "$c/standin-runs.txt" 2>/dev/null | tr '\n' ' ' || true)
   # A commit the kill cut short is finished (or undone) before the application starts.
@@ -314,7 +314,7 @@ done
 
 echo "left after the kill: old version $after_old, some files new $after_mixed, new version $after_new"
 echo "kills in the commit $in_commit; rounds with a held file $held_rounds; next runs that resumed a cut download $resumed_runs"
-[ "$wine_mode" = 1 ] && echo "programs hung in Wine's process start after a kill, ended: $hung_starts"
+[ "$wine_mode" = 1 ] && echo "hung in Wine's process start, ended: after the kill $hung_after_kill, after the next run $hung_after_next"
 echo "kills $kills, bad states $bad"
 [ "$bad" = 0 ]
 
