@@ -276,7 +276,15 @@ for round in $(seq "$kills"); do
   [ -e "$qlr/QLR6-39.exe" ] && highest=6-39
 
   rm -f "$c/standin-runs.txt" "$c/Temp/QLR/InstallLog Startup.txt"
+  # The application records the files it starts beside; by design the run goes on to update them while it
+  # runs, so the server answers that run only once the application has looked.
+  kill -STOP "$server_pid"
   start_run bootstrap
+  for _ in $(seq 600); do
+    grep -q '^C:\\TSLData\\QLR\\QLR6-' "$c/standin-runs.txt" 2>/dev/null && break
+    sleep 0.05
+  done
+  kill -CONT "$server_pid"
   wait "$run_pid" || problems+=$'\n'"the next run failed"
   wait_for_machine_idle hung_after_next
   # The early launch is the one start of a QLR6-*.exe (Shifter.exe may record itself first).
