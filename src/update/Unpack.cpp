@@ -136,7 +136,12 @@ bool RecoverCommit(Platform& platform) {
     bool moving = false, undo = false;
     const std::vector<Move> moves = ParseJournal(text, moving, undo);
     if (moving) {
-        if ((undo || !Forward(platform, moves)) && !Undo(platform, moves).empty()) return false;
+        // An undo removes staged files as it goes: once begun, a later run must never go forward.
+        if (!undo && !Forward(platform, moves)) {
+            platform.AppendToFile(kJournal, std::string(kJournalUndo) + "\n");
+            undo = true;
+        }
+        if (undo && !Undo(platform, moves).empty()) return false;
         RemoveAsides(platform, moves);
     }
     for (const Move& move : moves)
@@ -271,17 +276,17 @@ private:
                                const std::string& inTheWay) {
         for (Staged& entry : staged_) entry.moved = false;
         std::string message = "Cannot create file " + inTheWay;
-        const std::string lost = Undo(platform_, moves);
-        if (lost.empty()) {
-            if (journal) {
-                journal.reset();
-                platform_.RemoveFile(kJournal);
-            }
-        } else if (journal) {
-            // The next run puts back what could not be put back now.
+        // Marked before the first file goes back: a run killed during the undo is undone by the next, and so is
+        // one that leaves a file it could not put back.
+        if (journal) {
             const std::string undo = std::string(kJournalUndo) + "\n";
             journal->Write(undo.data(), undo.size());
             journal->Sync();
+        }
+        const std::string lost = Undo(platform_, moves);
+        if (lost.empty() && journal) {
+            journal.reset();
+            platform_.RemoveFile(kJournal);
         }
         if (!lost.empty()) message += "\r\nCannot create file " + lost;
         throw RunError(message);

@@ -101,10 +101,11 @@ public:
     std::optional<std::int64_t> readLimit;   // for each file opened for reading
     std::string refusedMoveTo;               // a move of a staged file to this path fails
     std::string runningProgram;              // a move over this path fails while it is there, as on Windows
-    std::size_t endAtMove = SIZE_MAX;        // the process ends, as if killed, before the move of this number (from 0)
+    std::size_t endAtMove = SIZE_MAX;        // the process ends, as if killed, before this try of a move (from 0)
     std::function<void(const std::string&)> afterOpen;  // each file opened for reading, once it is open
     std::vector<std::string> agents, opened;
     std::vector<std::string> movedTo;    // targets of the moves made, in order
+    std::size_t moveTries = 0;
     std::vector<std::size_t> requested;  // the count of every Read
     std::vector<std::size_t> writes;     // the count of every file write
 
@@ -114,7 +115,7 @@ public:
     bool RemoveFile(const std::string& p) override { return real_.RemoveFile(p); }
     bool CopyFileOver(const std::string& f, const std::string& t) override { return real_.CopyFileOver(f, t); }
     bool MoveOver(const std::string& f, const std::string& t) override {
-        if (movedTo.size() == endAtMove) std::_Exit(0);
+        if (moveTries++ == endAtMove) std::_Exit(0);
         if ((t == refusedMoveTo && f.ends_with(".qlrtmp")) || (t == runningProgram && real_.FileExists(t)) ||
             !real_.MoveOver(f, t))
             return false;
