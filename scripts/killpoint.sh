@@ -19,7 +19,8 @@
 #     file or journal left.
 # In every fifth round another program holds one of the files (open, others
 # may only read it) for part of the run.
-# Prints "kills N, bad states M" and exits 1 when M > 0.
+# Prints "kills N, bad states M" and exits 1 when M > 0. Under Wine it also
+# counts programs that hung in Wine's process start and had to be ended.
 #
 # --kills N   rounds (default 50)
 # --wine      the real Tovanel.exe under Wine (build/windows, or build/windows64

@@ -105,7 +105,7 @@ public:
     std::function<void(const std::string&)> afterOpen;  // each file opened for reading, once it is open
     std::vector<std::string> agents, opened;
     std::vector<std::string> movedTo;    // targets of the moves made, in order
-    std::size_t moveTries = 0;
+    std::size_t moveTries = 0;           // every MoveOver, made or refused
     std::vector<std::size_t> requested;  // the count of every Read
     std::vector<std::size_t> writes;     // the count of every file write
 
