@@ -3,12 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <functional>
 #include <thread>
 
@@ -255,44 +251,6 @@ TEST_F(UpdateRun, KeyedBuildUnpacksOnlyPackagesSignedUnderTheirOwnName) {
                             "C:\\TSLData\\QLR\\QLR6-38.exe | C:\\TSLData\\QLR\\QLR6-38.exe QLR | C:\\TSLData\\QLR"),
                   runs.end());
     }
-}
-
-// A partial kept from one package and finished from another (the record's
-// validator matched the server's file) is two packages spliced: refused.
-TEST_F(UpdateRun, KeyedBuildRefusesAPartialSplicedFromAnotherPackage) {
-    const std::string program = FileBytes(BuiltProgram("standin"));
-    std::string other = program;
-    other[other.size() / 2] ^= 0x01;
-    const std::string served = SignedPackage(PackageBytes({{kNewProgram, program}}), "QLR6-39");
-    const std::string kept = SignedPackage(PackageBytes({{kNewProgram, other}}), "QLR6-39");
-    server.Put("QLR6-39.pak", served);
-    const auto file = server.Folder() / "updates" / "QLR6-39.pak";
-    struct stat about {};
-    ASSERT_EQ(stat(file.c_str(), &about), 0);
-    char tag[48], today[32];
-    std::snprintf(tag, sizeof tag, "\"%llx-%llx\"", static_cast<unsigned long long>(about.st_mtime),
-                  static_cast<unsigned long long>(about.st_size));
-    const std::time_t now = std::time(nullptr);
-    std::strftime(today, sizeof today, "%d/%m/%Y %H:%M:%S", std::localtime(&now));
-    const std::string url = server.BaseUrl() + "updates/QLR6-39.pak";
-    const std::size_t half = kept.size() / 2;
-
-    SandboxMachine keyed;
-    keyed.PlaceFoundation();
-    keyed.PlaceTovanel(kStartup, "tovanel-testkey");
-    keyed.PlaceStandin("C:\\TSLData\\QLR\\QLR6-38.exe");
-    keyed.PlaceStandin("C:\\TSLData\\QLR\\Shifter.exe");
-    keyed.Write("C:\\Temp\\QLR\\QLR6-39.pak.partial", kept.substr(0, half));
-    keyed.Write("C:\\Temp\\QLR\\QLR6-39.pak.partial.record",
-                url + "\r\n" + tag + "\r\n" + std::to_string(served.size()) + "\r\n" + today + "\r\n");
-    ASSERT_EQ(keyed.Run(kStartup, {server.Environment()}).exitCode, 0);
-    ASSERT_TRUE(keyed.WaitForLog("Startup"));
-    const std::string log = keyed.Log("Startup");
-    EXPECT_NE(log.find("Download resumed at " + std::to_string(half) + " bytes\r\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("Package refused: QLR6-39.pak (bad signature)\r\n"), std::string::npos) << log;
-    EXPECT_FALSE(keyed.Exists(kNewProgram));
-    for (const char* left : {"C:\\Temp\\QLR\\QLR6-39.pak", "C:\\Temp\\QLR\\QLR6-39.pak.partial"})
-        EXPECT_FALSE(keyed.Exists(left)) << left;
 }
 
 TEST_F(UpdateRun, KeyedBuildStillShowsAServerMessage) {

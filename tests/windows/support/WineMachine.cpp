@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
 #include <ostream>
 #include <stdexcept>
 
@@ -282,24 +281,7 @@ bool WineMachine::WaitForAllEnded(DWORD timeoutMs) {
                                          sizeof accounting, nullptr))
             return false;
         if (accounting.ActiveProcesses == 0) return true;
-        if (::GetTickCount64() >= end) {
-            // Name what is left, so a failure says which program did not end.
-            struct {
-                JOBOBJECT_BASIC_PROCESS_ID_LIST list;
-                ULONG_PTR more[63];
-            } ids{};
-            ids.list.NumberOfAssignedProcesses = 64;
-            if (::QueryInformationJobObject(job_.get(), JobObjectBasicProcessIdList, &ids, sizeof ids, nullptr))
-                for (DWORD i = 0; i < ids.list.NumberOfProcessIdsInList; ++i) {
-                    char name[MAX_PATH] = "?";
-                    DWORD size = sizeof name;
-                    UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
-                                                       static_cast<DWORD>(ids.list.ProcessIdList[i])));
-                    if (process) ::QueryFullProcessImageNameA(process.get(), 0, name, &size);
-                    std::cerr << "still running: " << ids.list.ProcessIdList[i] << " " << name << "\n";
-                }
-            return false;
-        }
+        if (::GetTickCount64() >= end) return false;
         ::Sleep(50);
     }
 }

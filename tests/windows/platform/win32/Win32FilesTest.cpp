@@ -152,7 +152,14 @@ TEST_F(PlatformFiles, ExclusiveCreationAndRemovalRespectOpenFiles) {
     EXPECT_TRUE(file->Sync());
     EXPECT_FALSE(platform->RemoveFile(path)) << "open unshared";
     file.reset();
+    // A held file (a package from its signature check to its unpack) is read by others, never replaced.
+    auto held = platform->OpenAndHold(path);
+    ASSERT_TRUE(held);
+    WriteBytes("C:\\Temp\\swap.bin", "theirs");
+    EXPECT_FALSE(platform->MoveOver("C:\\Temp\\swap.bin", path)) << "held";
+    EXPECT_FALSE(platform->RemoveFile(path)) << "held";
     EXPECT_EQ(ReadBytes(path), "new");
+    held.reset();
     EXPECT_TRUE(platform->RemoveFile(path));
     EXPECT_EQ(platform->CreateFileExclusive("C:\\Temp\\no-such-folder\\x.bin"), nullptr);
 }
