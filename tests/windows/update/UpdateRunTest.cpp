@@ -143,29 +143,6 @@ TEST_F(UpdateRun, RunningProgramIsReplacedByTheUpdate) {
     EXPECT_EQ(ReadBytes(kNewProgram), replacement);
 }
 
-// A file another program holds open without delete sharing stops the whole
-// package: every old file stays, and the package waits for a later run.
-TEST_F(UpdateRun, FileHeldByAnotherProgramInstallsNothing) {
-    const std::string program = ReadBytes(BuildFolder() + "\\standin.exe").value();
-    const std::string folder = std::string(kDataFolder) + "\\";
-    std::vector<PackageEntry> entries = {{kNewProgram, program}};
-    for (const char* name : {"a.dll", "some.dll", "z.dll"}) {
-        WriteBytes(folder + name, std::string("6-38 ") + name);
-        entries.push_back({folder + name, std::string("6-39 ") + name});
-    }
-    Publish("QLR6-39.pak", Padded(PackageBytes(entries)));
-    win32::UniqueHandle held(::CreateFileA((folder + "some.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(held);
-    const std::string log = RunStartup();
-    const std::string tail = "Cannot create file " + folder + "some.dll";
-    EXPECT_EQ(log.substr(log.size() - std::min(log.size(), tail.size())), tail) << log;
-    for (const char* name : {"a.dll", "some.dll", "z.dll"})
-        EXPECT_EQ(ReadBytes(folder + name), std::string("6-38 ") + name);
-    EXPECT_FALSE(PathExists(kNewProgram));
-    EXPECT_TRUE(PathExists("C:\\Temp\\QLR\\QLR6-39.pak"));
-}
-
 // An entry that points off drive C: (Wine's Z: is the host's whole file
 // system) or plays tricks with the path makes the package damaged: nothing
 // of it is written, not even the sound entry before it.
@@ -492,13 +469,6 @@ TEST(HttpContract, WinInetClientEndsEveryMisbehavingReplyAsAgreed) {
         EXPECT_EQ(ContractDownload(form, url, local), ExpectedLog(c, url)) << c.what;
         EXPECT_EQ(ReadBytes(local), c.file) << c.what;
     }
-    // A local file held by another program is a failed download, not the earlier file passed on as new.
-    WriteBytes(local, kEarlierFile);
-    win32::UniqueHandle held(
-        ::CreateFileA(local.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(held);
-    const std::string url = server.Origin() + "/0";
-    EXPECT_EQ(ContractDownload(form, url, local), "Gauge = 0\r\nDownload failed: " + url);
     ::_putenv_s("QLR_HTTP_TIME_LIMIT", "");
     ::_putenv_s("QLR_HTTP_RESUME_PAUSE", "");
 }

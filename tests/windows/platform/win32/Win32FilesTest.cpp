@@ -102,19 +102,26 @@ TEST_F(PlatformFiles, ReadingSharesTheFileWithOtherHolders) {
     struct Holder {
         const char* what;
         DWORD access, share;
-        bool readable;
+        bool readable, movable;  // movable: a commit can move it aside (else it rolls back)
     };
     const Holder holders[] = {
-        {"reading, sharing reads", GENERIC_READ, FILE_SHARE_READ, true},
-        {"writing, sharing reads and writes", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, true},
-        {"reading, sharing everything", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true},
-        {"deleting, sharing reads and deletes", GENERIC_READ | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, true},
-        {"reading, sharing nothing", GENERIC_READ, 0, false},
+        {"reading, sharing reads", GENERIC_READ, FILE_SHARE_READ, true, false},
+        {"writing, sharing reads and writes", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, true,
+         false},
+        {"reading, sharing everything", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true,
+         true},
+        {"deleting, sharing reads and deletes", GENERIC_READ | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, true, true},
+        {"reading, sharing nothing", GENERIC_READ, 0, false, false},
     };
     for (const Holder& holder : holders) {
         win32::UniqueHandle held(
             ::CreateFileA(path.c_str(), holder.access, holder.share, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(held) << holder.what;
+        const bool moved = platform->MoveOver(path, path + ".1.qlrold");
+        EXPECT_EQ(moved, holder.movable) << holder.what;
+        if (moved) {
+            ASSERT_TRUE(platform->MoveOver(path + ".1.qlrold", path)) << holder.what;
+        }
         auto file = platform->OpenForRead(path);
         ASSERT_EQ(file != nullptr, holder.readable) << holder.what;
         if (!file) continue;
